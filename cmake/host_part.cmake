@@ -1,0 +1,79 @@
+# The host part: portable code built natively, tested against the in-memory machine.
+find_package(ZLIB REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(OpenSSL REQUIRED)
+include(ExternalProject)
+enable_testing()
+
+add_compile_options(-Wall -Wextra -Wpedantic)
+
+add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES})
+target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(tsp_portable PUBLIC ZLIB::ZLIB)
+
+add_library(tsp_fake STATIC ${TSP_FAKE_SOURCES})
+target_include_directories(tsp_fake PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(tsp_fake PUBLIC tsp_portable)
+
+add_library(tsp_pack_writer STATIC ${TSP_PACK_WRITER_SOURCES})
+target_include_directories(tsp_pack_writer PUBLIC ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
+
+add_executable(tsport_pack tools/pack/main.cpp)
+target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
+
+add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
+target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
+add_test(NAME unit_tests COMMAND unit_tests)
+
+add_executable(bench_package bench/package_bench.cpp)
+target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
+
+# The Windows programs, packed with the host's packing tool.
+ExternalProject_Add(windows_part
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${PROJECT_BINARY_DIR}/windows
+    CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
+    DEPENDS tsport_pack
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+
+# The unit tests again under ASan and UBSan, and the package reader's fuzz target.
+ExternalProject_Add(sanitize_part
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${PROJECT_BINARY_DIR}/sanitize
+    CMAKE_ARGS
+        -DCMAKE_C_COMPILER=clang
+        -DCMAKE_CXX_COMPILER=clang++
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        -DTSP_SANITIZE_PART=ON
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+
+set(TSP_SANITIZE_DIR ${PROJECT_BINARY_DIR}/sanitize)
+add_test(NAME unit_tests_sanitized COMMAND ${TSP_SANITIZE_DIR}/unit_tests_sanitized)
+set_tests_properties(unit_tests_sanitized PROPERTIES
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
+add_test(NAME fuzz_package_reader
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+        ${TSP_SANITIZE_DIR}/fuzz_package_reader -max_total_time=60 -rss_limit_mb=2048 -timeout=10
+        -print_final_stats=1 ${TSP_SANITIZE_DIR}/fuzz_corpus)
+set_tests_properties(fuzz_package_reader PROPERTIES TIMEOUT 300)
+
+# End-to-end tests of the Windows programs under Wine: one template prefix per run,
+# copied for every test.
+set(TSP_WINDOWS_DIR ${PROJECT_BINARY_DIR}/windows)
+set(TSP_WINE_DIR ${PROJECT_BINARY_DIR}/wine)
+add_test(NAME wine_prefix_template
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/make_template.sh ${TSP_WINE_DIR}/template)
+set_tests_properties(wine_prefix_template PROPERTIES FIXTURES_SETUP wine_template TIMEOUT 300)
+add_test(NAME wine_package_selftest
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/package_selftest 120
+        ${TSP_WINDOWS_DIR}/package_selftest.exe)
+set_tests_properties(wine_package_selftest PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 300)

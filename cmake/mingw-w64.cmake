@@ -1,0 +1,14 @@
+# Cross-compiling the Windows programs with MinGW-w64 (64-bit, posix threads).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(TSP_MINGW x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${TSP_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TSP_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${TSP_MINGW}-windres)
+set(CMAKE_STRIP ${TSP_MINGW}-strip)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TSP_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

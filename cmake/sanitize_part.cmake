@@ -1,0 +1,40 @@
+# The sanitizer part (clang): the unit tests under ASan and UBSan, and the fuzz target
+# of the package reader.
+find_package(ZLIB REQUIRED)
+find_package(GTest REQUIRED)
+
+set(TSP_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+# Coverage instrumentation everywhere, so the fuzzer sees inside the reader.
+add_compile_options(${TSP_SANITIZE_FLAGS} -fsanitize=fuzzer-no-link -Wall -Wextra)
+add_link_options(${TSP_SANITIZE_FLAGS})
+
+add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES})
+target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(tsp_portable PUBLIC ZLIB::ZLIB)
+
+add_library(tsp_fake STATIC ${TSP_FAKE_SOURCES})
+target_include_directories(tsp_fake PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(tsp_fake PUBLIC tsp_portable)
+
+add_library(tsp_pack_writer STATIC ${TSP_PACK_WRITER_SOURCES})
+target_include_directories(tsp_pack_writer PUBLIC ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
+
+add_executable(tsport_pack tools/pack/main.cpp)
+target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
+
+add_executable(unit_tests_sanitized ${TSP_UNIT_TEST_SOURCES})
+target_link_libraries(unit_tests_sanitized PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
+target_compile_definitions(unit_tests_sanitized PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
+
+add_executable(fuzz_package_reader tests/fuzz/package_reader_fuzz.cpp)
+target_compile_options(fuzz_package_reader PRIVATE -fsanitize=fuzzer)
+target_link_options(fuzz_package_reader PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_package_reader PRIVATE tsp_fake)
+
+# Seeds: small valid packages, so the fuzzer starts inside the format.
+add_executable(fuzz_seeds tests/fuzz/make_seeds.cpp)
+target_link_libraries(fuzz_seeds PRIVATE tsp_pack_writer)
+add_custom_command(TARGET fuzz_seeds POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/fuzz_corpus
+    COMMAND fuzz_seeds ${PROJECT_BINARY_DIR}/fuzz_corpus)

@@ -1,0 +1,27 @@
+# The Windows part: static, stripped 64-bit programs that run on a bare Windows.
+if(NOT TSP_PACK_TOOL)
+    message(FATAL_ERROR "TSP_PACK_TOOL must name the host's packing tool")
+endif()
+
+find_library(TSP_ZLIB_STATIC NAMES libz.a REQUIRED)
+
+add_compile_options(-Wall -Wextra -Os -ffunction-sections -fdata-sections)
+add_link_options(-static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
+
+add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES} ${TSP_WIN32_SOURCES})
+target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(tsp_portable PUBLIC ${TSP_ZLIB_STATIC})
+
+# A console program that loads the package appended to itself and checks its table.
+add_executable(package_selftest_image tests/wine/package_selftest.cpp)
+target_link_libraries(package_selftest_image PRIVATE tsp_portable)
+
+set(TSP_SELFTEST_DIR ${PROJECT_BINARY_DIR}/selftest_payload)
+include(${PROJECT_SOURCE_DIR}/tests/wine/selftest_payload.cmake)
+tsp_write_selftest_payload(${TSP_SELFTEST_DIR} TSP_SELFTEST_ENTRIES)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package_selftest.exe
+    COMMAND ${TSP_PACK_TOOL} --image $<TARGET_FILE:package_selftest_image>
+            --output ${PROJECT_BINARY_DIR}/package_selftest.exe ${TSP_SELFTEST_ENTRIES}
+    DEPENDS package_selftest_image ${TSP_PACK_TOOL}
+    VERBATIM)
+add_custom_target(package_selftest ALL DEPENDS ${PROJECT_BINARY_DIR}/package_selftest.exe)

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# run_in_prefix.sh TEMPLATE PREFIX SECONDS PROGRAM [ARGS...]
+# Runs one Windows program in a fresh copy of the template prefix, bounded in time.
+# The program's output goes to files (never a pipe: Wine's services would hold it open)
+# and is shown afterwards. Exits with the program's exit status. The prefix is removed
+# after a pass and kept after a failure.
+set -uo pipefail
+template=$1 prefix=$2 seconds=$3
+shift 3
+here=$(cd "$(dirname "$0")" && pwd)
+[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+rm -rf "$prefix"
+cp -a "$template" "$prefix"
+source "$here/wine_env.sh" "$prefix"
+timeout --kill-after=10 "$seconds" wine "$@" >"$prefix.out" 2>"$prefix.err"
+status=$?
+timeout 30 wineserver -k >/dev/null 2>&1  # only this prefix's server
+cat "$prefix.out"
+if [ "$status" -ne 0 ]; then
+    echo "exit status $status (124: timed out); stderr:"
+    cat "$prefix.err"
+else
+    rm -rf "$prefix"
+fi
+exit "$status"
