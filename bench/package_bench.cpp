@@ -105,7 +105,7 @@ void BM_LoadFromFile(benchmark::State& state) {
     Fixture& f = TheFixture();
     for (auto _ : state) {
         CPackedTools tools;
-        os::FileHandle file(os::Files().CreateFileA("C:\\bench\\setup.exe", os::GENERIC_READ,
+        os::KernelHandle file(os::Files().CreateFileA("C:\\bench\\setup.exe", os::GENERIC_READ,
                                                     os::FILE_SHARE_READ | os::FILE_SHARE_WRITE, os::OPEN_EXISTING,
                                                     os::FILE_ATTRIBUTE_NORMAL));
         if (tools.LoadFromFile(file.Get()) != 1) state.SkipWithError("load failed");

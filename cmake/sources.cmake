@@ -8,6 +8,9 @@ set(TSP_PORTABLE_SOURCES
 set(TSP_WIN32_SOURCES
     src/platform/win32/win32_files.cpp
     src/platform/win32/win32_kernel.cpp
+    src/platform/win32/win32_registry.cpp
+    src/platform/win32/win32_security.cpp
+    src/platform/win32/win32_services.cpp
     src/platform/win32/win32_platform.cpp
 )
 set(TSP_FAKE_SOURCES

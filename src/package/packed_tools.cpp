@@ -42,7 +42,7 @@ int CPackedTools::LoadFromSelf() {
     char path[os::MAX_PATH];
     const os::DWORD length = os::Kernel().GetModuleFileNameA(path, sizeof path);
     if (length == 0 || length >= sizeof path) return 0;  // a truncated path names another file
-    os::FileHandle file(os::Files().CreateFileA(path, os::GENERIC_READ,
+    os::KernelHandle file(os::Files().CreateFileA(path, os::GENERIC_READ,
                                                 os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
                                                 os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL));
     if (!file.IsValid()) return 0;

@@ -1,5 +1,8 @@
-// Process-wide facilities: the calling thread's last error and the program's own file.
+// Process-wide facilities: last error, handles, the program's own file, time, the C
+// runtime's random generator, version and folders, memory, debug output.
 #pragma once
+
+#include <cstddef>
 
 #include "platform/types.h"
 
@@ -11,8 +14,28 @@ public:
 
     virtual DWORD GetLastError() = 0;
     virtual void SetLastError(DWORD error) = 0;
+    // Closes any kernel handle: file, find, token, process, thread, event, pipe.
+    virtual BOOL CloseHandle(HANDLE handle) = 0;
     // Full path of the running program; returns the length copied (0 on failure).
     virtual DWORD GetModuleFileNameA(char* buffer, DWORD size) = 0;
+
+    virtual DWORD GetTickCount() = 0;
+    virtual void Sleep(DWORD milliseconds) = 0;
+    // The C runtime's generator (srand/rand).
+    virtual void SRand(unsigned seed) = 0;
+    virtual int Rand() = 0;
+
+    virtual BOOL GetVersionExA(OsVersion* version) = 0;
+    // Both return the length written without the terminator, 0 on failure, or the size
+    // needed when the buffer is too small (as Windows does).
+    virtual DWORD GetWindowsDirectoryA(char* buffer, DWORD size) = 0;
+    virtual DWORD GetTempPathA(DWORD size, char* buffer) = 0;
+
+    // Reserve and commit read-write memory / release it.
+    virtual void* VirtualAlloc(std::size_t size) = 0;
+    virtual BOOL VirtualFree(void* block) = 0;
+
+    virtual void OutputDebugStringA(const char* text) = 0;
 };
 
 }  // namespace os

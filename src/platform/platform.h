@@ -8,12 +8,18 @@
 
 #include "platform/files.h"
 #include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/services.h"
 
 namespace os {
 
 struct Platform {
     IKernel* kernel = nullptr;
     IFiles* files = nullptr;
+    IRegistry* registry = nullptr;
+    ISecurity* security = nullptr;
+    IServices* services = nullptr;
 };
 
 // The machine the portable code talks to. Set once, before any portable code runs.
@@ -22,35 +28,74 @@ void Install(const Platform& platform);
 
 inline IKernel& Kernel() { return *Current().kernel; }
 inline IFiles& Files() { return *Current().files; }
+inline IRegistry& Registry() { return *Current().registry; }
+inline ISecurity& Security() { return *Current().security; }
+inline IServices& Services() { return *Current().services; }
 
-// Owns a file handle from IFiles and closes it on every path.
-class FileHandle {
+// Owns one handle and closes it on every path. Traits give the empty value and the
+// closing call.
+template <typename Traits>
+class UniqueHandle {
 public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    FileHandle(FileHandle&& other) noexcept : m_h(other.Release()) {}
-    FileHandle& operator=(FileHandle&& other) noexcept {
+    using Handle = typename Traits::Handle;
+
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle h) : m_h(h) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : m_h(other.Release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) Reset(other.Release());
         return *this;
     }
-    ~FileHandle() { Reset(); }
+    ~UniqueHandle() { Reset(); }
 
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return IsValidHandle(m_h); }
-    HANDLE Release() {
-        HANDLE h = m_h;
-        m_h = InvalidHandle();
+    Handle Get() const { return m_h; }
+    bool IsValid() const { return Traits::IsValid(m_h); }
+    // For calls that return the handle through a pointer; closes what was held.
+    Handle* Receive() {
+        Reset();
+        return &m_h;
+    }
+    Handle Release() {
+        Handle h = m_h;
+        m_h = Traits::Empty();
         return h;
     }
-    void Reset(HANDLE h = InvalidHandle()) {
-        if (IsValidHandle(m_h)) Files().CloseHandle(m_h);
+    void Reset(Handle h = Traits::Empty()) {
+        if (Traits::IsValid(m_h)) Traits::Close(m_h);
         m_h = h;
     }
 
 private:
-    HANDLE m_h = InvalidHandle();
+    Handle m_h = Traits::Empty();
 };
+
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return InvalidHandle(); }
+    static bool IsValid(Handle h) { return IsValidHandle(h); }
+    static void Close(Handle h) { Kernel().CloseHandle(h); }
+};
+struct FindHandleTraits : KernelHandleTraits {
+    static void Close(Handle h) { Files().FindClose(h); }
+};
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { Registry().RegCloseKey(h); }
+};
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { Services().CloseServiceHandle(h); }
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;    // files, tokens, processes, events
+using FindHandle = UniqueHandle<FindHandleTraits>;        // FindFirstFileA
+using RegKey = UniqueHandle<RegKeyTraits>;                // opened or created keys
+using ServiceHandle = UniqueHandle<ServiceHandleTraits>;  // manager and service handles
 
 }  // namespace os

@@ -1,4 +1,4 @@
-// Windows-shaped types and constants for the portable code.
+// Windows-shaped types for the portable code.
 //
 // Everything lives in namespace os so that the Win32 implementation can include
 // <windows.h> beside the interface headers without clashes. Portable code never
@@ -15,9 +15,43 @@ using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using BOOL = int;
 using HANDLE = void*;
+using HKEY = void*;
+using SC_HANDLE = void*;
+using PSID = void*;
 
 // INVALID_HANDLE_VALUE: the all-ones pointer, as on Windows.
 inline HANDLE InvalidHandle() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
 inline bool IsValidHandle(HANDLE h) { return h != nullptr && h != InvalidHandle(); }
+
+// What FindFirstFileA reports of a file.
+struct FindData {
+    DWORD attributes = 0;
+    DWORD sizeHigh = 0;
+    DWORD sizeLow = 0;
+    char name[260] = {};
+};
+
+// What GetVersionExA reports (OSVERSIONINFOEXA).
+struct OsVersion {
+    DWORD major = 0;
+    DWORD minor = 0;
+    DWORD build = 0;
+    DWORD platformId = 0;
+    char servicePack[128] = {};
+    WORD servicePackMajor = 0;
+    WORD servicePackMinor = 0;
+    WORD suiteMask = 0;
+    BYTE productType = 0;  // VER_NT_WORKSTATION 1, domain controller 2, server 3
+};
+
+// TokenGroups as GetTokenInformation lays it out: the SIDs point into the same buffer.
+struct SidAndAttributes {
+    PSID sid;
+    DWORD attributes;
+};
+struct TokenGroups {
+    DWORD groupCount;
+    SidAndAttributes groups[1];
+};
 
 }  // namespace os

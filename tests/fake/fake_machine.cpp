@@ -10,14 +10,38 @@ namespace fake {
 
 using namespace os;
 
+namespace {
+
+int FoldChar(char c) { return std::toupper(static_cast<unsigned char>(c == '/' ? '\\' : c)); }
+
+// '*' and '?' in the last component of a FindFirstFileA pattern.
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') return WildcardMatch(pattern + 1, name) || (*name != '\0' && WildcardMatch(pattern, name + 1));
+    if (*name == '\0') return false;
+    if (*pattern != '?' && FoldChar(*pattern) != FoldChar(*name)) return false;
+    return WildcardMatch(pattern + 1, name + 1);
+}
+
+std::string LastComponent(const std::string& path) {
+    const std::size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 bool PathLess::operator()(const std::string& a, const std::string& b) const {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        int ca = std::toupper(static_cast<unsigned char>(a[i] == '/' ? '\\' : a[i]));
-        int cb = std::toupper(static_cast<unsigned char>(b[i] == '/' ? '\\' : b[i]));
+        const int ca = FoldChar(a[i]), cb = FoldChar(b[i]);
         if (ca != cb) return ca < cb;
     }
     return a.size() < b.size();
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    PathLess less;
+    return !less(a, b) && !less(b, a);
 }
 
 std::string NormalizePath(const std::string& path) {
@@ -41,6 +65,10 @@ std::string ParentPath(const std::string& path) {
 CFakeMachine::CFakeMachine() : kernel(*this), files(*this) {
     m_previous = Current();
     files.MakeDirectory("C:\\");
+    files.MakeDirectory(kernel.windowsDirectory + "\\system32\\drivers");
+    files.MakeDirectory(kernel.windowsDirectory + "\\inf");
+    files.MakeDirectory(NormalizePath(kernel.tempPath));
+    files.MakeDirectory("C:\\Program Files");
     Install();
 }
 
@@ -60,11 +88,48 @@ bool CFakeMachine::Fail(const char* call) {
     return true;
 }
 
+HANDLE CFakeMachine::NewHandle(IHandleOwner* owner) {
+    const std::uintptr_t handle = m_nextHandle;
+    m_nextHandle += 4;
+    m_handles[handle] = owner;
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+IHandleOwner* CFakeMachine::HandleOwner(HANDLE handle) const {
+    auto it = m_handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == m_handles.end() ? nullptr : it->second;
+}
+
+void CFakeMachine::ForgetHandle(HANDLE handle) { m_handles.erase(reinterpret_cast<std::uintptr_t>(handle)); }
+
 // ---- kernel -------------------------------------------------------------------------
+
+OsVersion CFakeKernel::DefaultVersion() {
+    OsVersion v;
+    v.major = 6;
+    v.minor = 1;
+    v.build = 7601;
+    v.platformId = 2;
+    std::strcpy(v.servicePack, "Service Pack 1");
+    v.servicePackMajor = 1;
+    v.productType = VER_NT_WORKSTATION;
+    return v;
+}
 
 DWORD CFakeKernel::GetLastError() { return m_machine.lastError; }
 
 void CFakeKernel::SetLastError(DWORD error) { m_machine.lastError = error; }
+
+BOOL CFakeKernel::CloseHandle(HANDLE handle) {
+    IHandleOwner* owner = m_machine.HandleOwner(handle);
+    if (owner == nullptr) {
+        m_machine.lastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    owner->CloseOwned(handle);
+    m_machine.ForgetHandle(handle);
+    return 1;
+}
 
 DWORD CFakeKernel::GetModuleFileNameA(char* buffer, DWORD size) {
     if (m_machine.Fail("GetModuleFileNameA")) return 0;
@@ -72,7 +137,7 @@ DWORD CFakeKernel::GetModuleFileNameA(char* buffer, DWORD size) {
         m_machine.lastError = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    // As on Windows: a short buffer gets a truncated, terminated path, the full size
+    // As on Windows: a short buffer gets a truncated, terminated path, the buffer's size
     // as result and ERROR_INSUFFICIENT_BUFFER.
     const std::size_t n = std::min<std::size_t>(modulePath.size(), size - 1);
     std::memcpy(buffer, modulePath.data(), n);
@@ -84,6 +149,70 @@ DWORD CFakeKernel::GetModuleFileNameA(char* buffer, DWORD size) {
     return static_cast<DWORD>(n);
 }
 
+DWORD CFakeKernel::GetTickCount() {
+    tickCount += tickStep;
+    return tickCount;
+}
+
+void CFakeKernel::Sleep(DWORD milliseconds) {
+    tickCount += milliseconds;
+    sleptMilliseconds += milliseconds;
+}
+
+// The Microsoft C runtime's generator.
+void CFakeKernel::SRand(unsigned seed) { m_randState = seed; }
+
+int CFakeKernel::Rand() {
+    m_randState = m_randState * 214013u + 2531011u;
+    return static_cast<int>((m_randState >> 16) & 0x7FFF);
+}
+
+BOOL CFakeKernel::GetVersionExA(OsVersion* out) {
+    if (m_machine.Fail("GetVersionExA")) return 0;
+    *out = version;
+    return 1;
+}
+
+namespace {
+DWORD CopyOut(const std::string& value, char* buffer, DWORD size) {
+    if (value.size() + 1 > size) return static_cast<DWORD>(value.size() + 1);
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return static_cast<DWORD>(value.size());
+}
+}  // namespace
+
+DWORD CFakeKernel::GetWindowsDirectoryA(char* buffer, DWORD size) {
+    if (m_machine.Fail("GetWindowsDirectoryA")) return 0;
+    return CopyOut(windowsDirectory, buffer, size);
+}
+
+DWORD CFakeKernel::GetTempPathA(DWORD size, char* buffer) {
+    if (m_machine.Fail("GetTempPathA")) return 0;
+    return CopyOut(tempPath, buffer, size);
+}
+
+void* CFakeKernel::VirtualAlloc(std::size_t size) {
+    if (m_machine.Fail("VirtualAlloc")) return nullptr;
+    if (size == 0) {
+        m_machine.lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size]());
+    void* address = block.get();
+    m_blocks.emplace(address, std::move(block));
+    return address;
+}
+
+BOOL CFakeKernel::VirtualFree(void* block) {
+    if (m_blocks.erase(block) == 0) {
+        m_machine.lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    return 1;
+}
+
+void CFakeKernel::OutputDebugStringA(const char* text) { debugOutput.emplace_back(text ? text : ""); }
+
 // ---- files --------------------------------------------------------------------------
 
 CFakeFiles::CFakeFiles(CFakeMachine& machine) : m_machine(machine) {}
@@ -92,16 +221,25 @@ CFakeFiles::~CFakeFiles() = default;
 
 bool CFakeFiles::Fail(const char* call) { return m_machine.Fail(call); }
 
+bool CFakeFiles::SetError(DWORD error) {
+    m_machine.lastError = error;
+    return false;
+}
+
 CFakeFiles::Open* CFakeFiles::FindOpen(HANDLE file) {
     auto it = m_opens.find(reinterpret_cast<std::uintptr_t>(file));
     if (it == m_opens.end() || it->second.external) return nullptr;
     return &it->second;
 }
 
+void CFakeFiles::CloseOwned(HANDLE handle) {
+    m_opens.erase(reinterpret_cast<std::uintptr_t>(handle));
+    m_finds.erase(reinterpret_cast<std::uintptr_t>(handle));
+}
+
 bool CFakeFiles::SharingConflict(const std::string& key, DWORD access, DWORD share) const {
-    PathLess less;
     for (const auto& [handle, open] : m_opens) {
-        if (less(open.key, key) || less(key, open.key)) continue;
+        if (!SamePath(open.key, key)) continue;
         if ((access & GENERIC_READ) && !(open.share & FILE_SHARE_READ)) return true;
         if ((access & GENERIC_WRITE) && !(open.share & FILE_SHARE_WRITE)) return true;
         if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
@@ -110,38 +248,54 @@ bool CFakeFiles::SharingConflict(const std::string& key, DWORD access, DWORD sha
     return false;
 }
 
+bool CFakeFiles::HeldWithoutDeleteSharing(const std::string& key) const {
+    for (const auto& [handle, open] : m_opens) {
+        if (SamePath(open.key, key) && !(open.share & FILE_SHARE_DELETE)) return true;
+    }
+    return false;
+}
+
+bool CFakeFiles::HasChildren(const std::string& key) const {
+    for (auto it = m_nodes.upper_bound(key); it != m_nodes.end(); ++it) {
+        if (SamePath(ParentPath(it->first), key)) return true;
+        const std::string& name = it->first;
+        if (name.size() <= key.size() || !SamePath(name.substr(0, key.size()), key)) break;
+    }
+    return false;
+}
+
 HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
                                DWORD attributes) {
     if (Fail("CreateFileA")) return InvalidHandle();
     if (path == nullptr || *path == '\0') {
-        m_machine.lastError = ERROR_PATH_NOT_FOUND;
+        SetError(ERROR_PATH_NOT_FOUND);
         return InvalidHandle();
     }
     const std::string key = NormalizePath(path);
     auto it = m_nodes.find(key);
     const bool exists = it != m_nodes.end();
     if (exists && it->second.directory) {
-        m_machine.lastError = ERROR_ACCESS_DENIED;
+        SetError(ERROR_ACCESS_DENIED);
         return InvalidHandle();
     }
     if (!exists) {
         const std::string parent = ParentPath(key);
         if (parent.empty() || !DirectoryExists(parent)) {
-            m_machine.lastError = ERROR_PATH_NOT_FOUND;
+            SetError(ERROR_PATH_NOT_FOUND);
             return InvalidHandle();
         }
     }
     switch (disposition) {
     case CREATE_NEW:
         if (exists) {
-            m_machine.lastError = ERROR_FILE_EXISTS;
+            SetError(ERROR_FILE_EXISTS);
             return InvalidHandle();
         }
         break;
     case OPEN_EXISTING:
     case TRUNCATE_EXISTING:
         if (!exists) {
-            m_machine.lastError = ERROR_FILE_NOT_FOUND;
+            SetError(ERROR_FILE_NOT_FOUND);
             return InvalidHandle();
         }
         break;
@@ -149,16 +303,16 @@ HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, 
     case OPEN_ALWAYS:
         break;
     default:
-        m_machine.lastError = ERROR_INVALID_PARAMETER;
+        SetError(ERROR_INVALID_PARAMETER);
         return InvalidHandle();
     }
     const bool truncates = exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
     if (exists && (it->second.attributes & FILE_ATTRIBUTE_READONLY) && ((access & GENERIC_WRITE) || truncates)) {
-        m_machine.lastError = ERROR_ACCESS_DENIED;
+        SetError(ERROR_ACCESS_DENIED);
         return InvalidHandle();
     }
     if (exists && SharingConflict(key, access, shareMode)) {
-        m_machine.lastError = ERROR_SHARING_VIOLATION;
+        SetError(ERROR_SHARING_VIOLATION);
         return InvalidHandle();
     }
     if (!exists) {
@@ -172,26 +326,16 @@ HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, 
         m_machine.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                          : ERROR_SUCCESS;
     }
-    const std::uintptr_t handle = m_nextHandle;
-    m_nextHandle += 4;
-    m_opens[handle] = Open{key, access, shareMode, 0, false};
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-BOOL CFakeFiles::CloseHandle(HANDLE file) {
-    if (FindOpen(file) == nullptr) {
-        m_machine.lastError = ERROR_INVALID_HANDLE;
-        return 0;
-    }
-    m_opens.erase(reinterpret_cast<std::uintptr_t>(file));
-    return 1;
+    HANDLE handle = m_machine.NewHandle(this);
+    m_opens[reinterpret_cast<std::uintptr_t>(handle)] = Open{key, access, shareMode, 0, false};
+    return handle;
 }
 
 DWORD CFakeFiles::GetFileSize(HANDLE file) {
     if (Fail("GetFileSize")) return INVALID_FILE_SIZE;
     Open* open = FindOpen(file);
     if (open == nullptr) {
-        m_machine.lastError = ERROR_INVALID_HANDLE;
+        SetError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
     return static_cast<DWORD>(m_nodes.at(open->key).data.size());
@@ -201,19 +345,21 @@ DWORD CFakeFiles::SetFilePointer(HANDLE file, LONG distance, DWORD origin) {
     if (Fail("SetFilePointer")) return INVALID_SET_FILE_POINTER;
     Open* open = FindOpen(file);
     if (open == nullptr) {
-        m_machine.lastError = ERROR_INVALID_HANDLE;
+        SetError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
     std::int64_t base = 0;
-    if (origin == FILE_CURRENT) base = static_cast<std::int64_t>(open->position);
-    else if (origin == FILE_END) base = static_cast<std::int64_t>(m_nodes.at(open->key).data.size());
-    else if (origin != FILE_BEGIN) {
-        m_machine.lastError = ERROR_INVALID_PARAMETER;
+    if (origin == FILE_CURRENT) {
+        base = static_cast<std::int64_t>(open->position);
+    } else if (origin == FILE_END) {
+        base = static_cast<std::int64_t>(m_nodes.at(open->key).data.size());
+    } else if (origin != FILE_BEGIN) {
+        SetError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
     }
     const std::int64_t target = base + distance;
     if (target < 0) {
-        m_machine.lastError = ERROR_INVALID_PARAMETER;
+        SetError(ERROR_INVALID_PARAMETER);  // Windows: ERROR_NEGATIVE_SEEK
         return INVALID_SET_FILE_POINTER;
     }
     open->position = static_cast<std::size_t>(target);
@@ -226,8 +372,7 @@ BOOL CFakeFiles::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
     if (Fail("ReadFile")) return 0;
     Open* open = FindOpen(file);
     if (open == nullptr || !(open->access & GENERIC_READ)) {
-        m_machine.lastError = open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED;
-        return 0;
+        return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     }
     const std::vector<std::uint8_t>& data = m_nodes.at(open->key).data;
     const std::size_t available = open->position < data.size() ? data.size() - open->position : 0;
@@ -243,8 +388,7 @@ BOOL CFakeFiles::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* w
     if (Fail("WriteFile")) return 0;
     Open* open = FindOpen(file);
     if (open == nullptr || !(open->access & GENERIC_WRITE)) {
-        m_machine.lastError = open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED;
-        return 0;
+        return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     }
     std::vector<std::uint8_t>& data = m_nodes.at(open->key).data;
     if (data.size() < open->position + size) data.resize(open->position + size);
@@ -254,11 +398,181 @@ BOOL CFakeFiles::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* w
     return 1;
 }
 
+BOOL CFakeFiles::SetEndOfFile(HANDLE file) {
+    if (Fail("SetEndOfFile")) return 0;
+    Open* open = FindOpen(file);
+    if (open == nullptr || !(open->access & GENERIC_WRITE)) {
+        return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
+    }
+    m_nodes.at(open->key).data.resize(open->position);
+    return 1;
+}
+
+BOOL CFakeFiles::FlushFileBuffers(HANDLE file) {
+    if (Fail("FlushFileBuffers")) return 0;
+    Open* open = FindOpen(file);
+    if (open == nullptr || !(open->access & GENERIC_WRITE)) {
+        return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
+    }
+    return 1;
+}
+
+HANDLE CFakeFiles::FindFirstFileA(const char* path, FindData* data) {
+    if (Fail("FindFirstFileA")) return InvalidHandle();
+    const std::string key = NormalizePath(path ? path : "");
+    const std::string parent = ParentPath(key);
+    const std::string pattern = LastComponent(key);
+    if (parent.empty() || !DirectoryExists(parent)) {
+        SetError(ERROR_PATH_NOT_FOUND);
+        return InvalidHandle();
+    }
+    for (const auto& [name, node] : m_nodes) {
+        if (!SamePath(ParentPath(name), parent) || name.size() <= parent.size()) continue;
+        const std::string leaf = LastComponent(node.name);
+        if (!WildcardMatch(pattern.c_str(), leaf.c_str())) continue;
+        if (data != nullptr) {
+            *data = FindData{};
+            data->attributes = node.attributes;
+            data->sizeLow = static_cast<DWORD>(node.data.size());
+            data->sizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(node.data.size()) >> 32);
+            std::strncpy(data->name, leaf.c_str(), sizeof data->name - 1);
+        }
+        HANDLE handle = m_machine.NewHandle(this);
+        m_finds[reinterpret_cast<std::uintptr_t>(handle)] = key;
+        return handle;
+    }
+    SetError(ERROR_FILE_NOT_FOUND);
+    return InvalidHandle();
+}
+
+BOOL CFakeFiles::FindClose(HANDLE find) {
+    if (m_finds.count(reinterpret_cast<std::uintptr_t>(find)) == 0) return SetError(ERROR_INVALID_HANDLE);
+    m_finds.erase(reinterpret_cast<std::uintptr_t>(find));
+    m_machine.ForgetHandle(find);
+    return 1;
+}
+
+DWORD CFakeFiles::GetFileAttributesA(const char* path) {
+    if (Fail("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = Attributes(path ? path : "");
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const std::string parent = ParentPath(NormalizePath(path ? path : ""));
+        SetError(parent.empty() || DirectoryExists(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    }
+    return attributes;
+}
+
+BOOL CFakeFiles::SetFileAttributesA(const char* path, DWORD attributes) {
+    if (Fail("SetFileAttributesA")) return 0;
+    auto it = m_nodes.find(NormalizePath(path ? path : ""));
+    if (it == m_nodes.end()) return SetError(ERROR_FILE_NOT_FOUND);
+    it->second.attributes = (attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes) |
+                            (it->second.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    return 1;
+}
+
+BOOL CFakeFiles::CopyFileA(const char* from, const char* to, BOOL failIfExists) {
+    if (Fail("CopyFileA")) return 0;
+    const std::string source = NormalizePath(from ? from : "");
+    const std::string target = NormalizePath(to ? to : "");
+    auto src = m_nodes.find(source);
+    if (src == m_nodes.end()) return SetError(ERROR_FILE_NOT_FOUND);
+    if (src->second.directory) return SetError(ERROR_ACCESS_DENIED);
+    if (SharingConflict(source, GENERIC_READ, FILE_SHARE_READ)) return SetError(ERROR_SHARING_VIOLATION);
+    auto dst = m_nodes.find(target);
+    if (dst != m_nodes.end()) {
+        if (failIfExists) return SetError(ERROR_FILE_EXISTS);
+        if (dst->second.directory || (dst->second.attributes & FILE_ATTRIBUTE_READONLY)) {
+            return SetError(ERROR_ACCESS_DENIED);
+        }
+        if (SharingConflict(target, GENERIC_WRITE, 0)) return SetError(ERROR_SHARING_VIOLATION);
+    } else if (!DirectoryExists(ParentPath(target))) {
+        return SetError(ERROR_PATH_NOT_FOUND);
+    }
+    Node copy = src->second;
+    copy.name = dst != m_nodes.end() ? dst->second.name : target;
+    m_nodes[target] = std::move(copy);
+    return 1;
+}
+
+BOOL CFakeFiles::MoveFileExA(const char* from, const char* to, DWORD flags) {
+    if (Fail("MoveFileExA")) return 0;
+    const std::string source = NormalizePath(from ? from : "");
+    const std::string target = to ? NormalizePath(to) : std::string();
+    auto src = m_nodes.find(source);
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        // Windows rejects these; Wine accepts them (the fake keeps to Windows).
+        if (flags & MOVEFILE_COPY_ALLOWED) return SetError(ERROR_INVALID_PARAMETER);
+        if (src == m_nodes.end()) return SetError(ERROR_FILE_NOT_FOUND);
+        m_pending.push_back({source, target, flags});
+        return 1;
+    }
+    if (src == m_nodes.end()) return SetError(ERROR_FILE_NOT_FOUND);
+    if (target.empty()) return SetError(ERROR_INVALID_PARAMETER);
+    if (src->second.directory) return SetError(ERROR_ACCESS_DENIED);
+    if (HeldWithoutDeleteSharing(source)) return SetError(ERROR_SHARING_VIOLATION);
+    auto dst = m_nodes.find(target);
+    if (dst != m_nodes.end() && !SamePath(source, target)) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return SetError(ERROR_ALREADY_EXISTS);
+        if (dst->second.directory || (dst->second.attributes & FILE_ATTRIBUTE_READONLY) ||
+            SharingConflict(target, GENERIC_WRITE, 0)) {
+            return SetError(ERROR_ACCESS_DENIED);
+        }
+    } else if (!DirectoryExists(ParentPath(target))) {
+        return SetError(ERROR_PATH_NOT_FOUND);
+    }
+    Node moved = std::move(src->second);
+    m_nodes.erase(src);
+    moved.name = target;
+    m_nodes[target] = std::move(moved);
+    return 1;
+}
+
+BOOL CFakeFiles::DeleteFileA(const char* path) {
+    if (Fail("DeleteFileA")) return 0;
+    const std::string key = NormalizePath(path ? path : "");
+    auto it = m_nodes.find(key);
+    if (it == m_nodes.end()) {
+        return SetError(DirectoryExists(ParentPath(key)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    }
+    if (it->second.directory || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return SetError(ERROR_ACCESS_DENIED);
+    if (HeldWithoutDeleteSharing(key)) return SetError(ERROR_SHARING_VIOLATION);
+    m_nodes.erase(it);
+    return 1;
+}
+
+BOOL CFakeFiles::CreateDirectoryA(const char* path) {
+    if (Fail("CreateDirectoryA")) return 0;
+    const std::string key = NormalizePath(path ? path : "");
+    if (m_nodes.count(key) != 0) return SetError(ERROR_ALREADY_EXISTS);
+    const std::string parent = ParentPath(key);
+    if (parent.empty() || !DirectoryExists(parent)) return SetError(ERROR_PATH_NOT_FOUND);
+    Node node;
+    node.name = key;
+    node.directory = true;
+    node.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    m_nodes.emplace(key, std::move(node));
+    return 1;
+}
+
+BOOL CFakeFiles::RemoveDirectoryA(const char* path) {
+    if (Fail("RemoveDirectoryA")) return 0;
+    const std::string key = NormalizePath(path ? path : "");
+    auto it = m_nodes.find(key);
+    if (it == m_nodes.end()) return SetError(ERROR_FILE_NOT_FOUND);
+    if (!it->second.directory) return SetError(267 /* ERROR_DIRECTORY */);
+    if (HasChildren(key)) return SetError(ERROR_DIR_NOT_EMPTY);
+    m_nodes.erase(it);
+    return 1;
+}
+
+// ---- arranging and inspecting -------------------------------------------------------
+
 void CFakeFiles::PutFile(const std::string& path, const std::vector<std::uint8_t>& content, DWORD attributes) {
     const std::string key = NormalizePath(path);
     MakeDirectory(ParentPath(key));
     Node& node = m_nodes[key];
-    node.name = key;
+    if (node.name.empty()) node.name = key;
     node.directory = false;
     node.data = content;
     node.attributes = attributes;
@@ -276,6 +590,17 @@ void CFakeFiles::MakeDirectory(const std::string& path) {
     node.name = key;
     node.directory = true;
     node.attributes = FILE_ATTRIBUTE_DIRECTORY;
+}
+
+void CFakeFiles::Remove(const std::string& path) {
+    const std::string key = NormalizePath(path);
+    for (auto it = m_nodes.begin(); it != m_nodes.end();) {
+        const std::string& name = it->first;
+        const bool inside = SamePath(name, key) ||
+                            (name.size() > key.size() && SamePath(name.substr(0, key.size()), key) &&
+                             name[key.size()] == '\\');
+        it = inside ? m_nodes.erase(it) : std::next(it);
+    }
 }
 
 bool CFakeFiles::FileExists(const std::string& path) const {
@@ -299,24 +624,31 @@ std::string CFakeFiles::Text(const std::string& path) const {
     return std::string(data.begin(), data.end());
 }
 
+DWORD CFakeFiles::Attributes(const std::string& path) const {
+    auto it = m_nodes.find(NormalizePath(path));
+    return it == m_nodes.end() ? INVALID_FILE_ATTRIBUTES : it->second.attributes;
+}
+
 void CFakeFiles::Lock(const std::string& path, DWORD access, DWORD shareMode) {
-    const std::uintptr_t handle = m_nextHandle;
-    m_nextHandle += 4;
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(m_machine.NewHandle(this));
     m_opens[handle] = Open{NormalizePath(path), access, shareMode, 0, true};
 }
 
 void CFakeFiles::Unlock(const std::string& path) {
-    PathLess less;
     const std::string key = NormalizePath(path);
     for (auto it = m_opens.begin(); it != m_opens.end();) {
-        const bool same = !less(it->second.key, key) && !less(key, it->second.key);
-        it = (same && it->second.external) ? m_opens.erase(it) : std::next(it);
+        if (it->second.external && SamePath(it->second.key, key)) {
+            m_machine.ForgetHandle(reinterpret_cast<HANDLE>(it->first));
+            it = m_opens.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 
 std::size_t CFakeFiles::OpenHandleCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(m_opens.begin(), m_opens.end(), [](const auto& entry) { return !entry.second.external; }));
+    return m_finds.size() + static_cast<std::size_t>(std::count_if(
+                                m_opens.begin(), m_opens.end(), [](const auto& entry) { return !entry.second.external; }));
 }
 
 std::vector<std::string> CFakeFiles::ListFiles() const {
@@ -325,6 +657,61 @@ std::vector<std::string> CFakeFiles::ListFiles() const {
         if (!node.directory) names.push_back(node.name);
     }
     return names;
+}
+
+std::vector<std::string> CFakeFiles::ListFilesUnder(const std::string& directory) const {
+    const std::string key = NormalizePath(directory);
+    std::vector<std::string> names;
+    for (const auto& [name, node] : m_nodes) {
+        if (!node.directory && name.size() > key.size() + 1 && SamePath(name.substr(0, key.size()), key) &&
+            name[key.size()] == '\\') {
+            names.push_back(node.name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> CFakeFiles::ListDirectories() const {
+    std::vector<std::string> names;
+    for (const auto& [key, node] : m_nodes) {
+        if (node.directory) names.push_back(node.name);
+    }
+    return names;
+}
+
+void CFakeFiles::Restart() {
+    for (auto it = m_opens.begin(); it != m_opens.end();) {
+        m_machine.ForgetHandle(reinterpret_cast<HANDLE>(it->first));
+        it = m_opens.erase(it);
+    }
+    std::vector<PendingOperation> pending;
+    pending.swap(m_pending);
+    for (const PendingOperation& op : pending) {
+        auto src = m_nodes.find(op.from);
+        if (src == m_nodes.end()) continue;
+        if (op.to.empty()) {
+            if (!src->second.directory || !HasChildren(op.from)) m_nodes.erase(src);
+            continue;
+        }
+        const bool exists = m_nodes.count(op.to) != 0;
+        if (exists && !(op.flags & MOVEFILE_REPLACE_EXISTING)) continue;
+        Node moved = std::move(src->second);
+        m_nodes.erase(src);
+        moved.name = op.to;
+        m_nodes[op.to] = std::move(moved);
+    }
+}
+
+std::map<std::string, std::string> CFakeFiles::Snapshot() const {
+    std::map<std::string, std::string> out;
+    for (const auto& [key, node] : m_nodes) {
+        std::string upper = key;
+        for (char& c : upper) c = static_cast<char>(FoldChar(c));
+        out[upper] = node.directory ? std::string("<dir>")
+                                    : std::to_string(node.attributes) + ":" +
+                                          std::string(node.data.begin(), node.data.end());
+    }
+    return out;
 }
 
 }  // namespace fake

@@ -1,11 +1,13 @@
 // An in-memory Windows machine behind the platform seam, for host tests.
 //
-// Areas are separate classes that share the machine's last error and fault plan.
-// Tests arrange the machine, run portable code against it and assert on its end state.
+// Areas are separate classes that share the machine's last error, handle table and
+// fault plan. Tests arrange the machine, run portable code against it and assert on its
+// end state.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,8 +22,16 @@ class CFakeMachine;
 struct PathLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
+bool SamePath(const std::string& a, const std::string& b);
 std::string NormalizePath(const std::string& path);  // '/' to '\', no trailing separator
 std::string ParentPath(const std::string& path);     // "" for a root
+
+// An area that hands out kernel handles and is asked to close them.
+class IHandleOwner {
+public:
+    virtual ~IHandleOwner() = default;
+    virtual void CloseOwned(os::HANDLE handle) = 0;
+};
 
 class CFakeKernel final : public os::IKernel {
 public:
@@ -29,42 +39,98 @@ public:
 
     os::DWORD GetLastError() override;
     void SetLastError(os::DWORD error) override;
+    os::BOOL CloseHandle(os::HANDLE handle) override;
     os::DWORD GetModuleFileNameA(char* buffer, os::DWORD size) override;
+    os::DWORD GetTickCount() override;
+    void Sleep(os::DWORD milliseconds) override;
+    void SRand(unsigned seed) override;
+    int Rand() override;
+    os::BOOL GetVersionExA(os::OsVersion* version) override;
+    os::DWORD GetWindowsDirectoryA(char* buffer, os::DWORD size) override;
+    os::DWORD GetTempPathA(os::DWORD size, char* buffer) override;
+    void* VirtualAlloc(std::size_t size) override;
+    os::BOOL VirtualFree(void* block) override;
+    void OutputDebugStringA(const char* text) override;
 
+    // The machine's settings; tests change them freely.
     std::string modulePath = "C:\\setup\\tsport_setup.exe";
+    std::string windowsDirectory = "C:\\Windows";
+    std::string tempPath = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
+    os::OsVersion version = DefaultVersion();
+    os::DWORD tickCount = 1000000;      // advanced by Sleep and tickStep
+    os::DWORD tickStep = 0;             // added on every GetTickCount
+    os::DWORD sleptMilliseconds = 0;    // all Sleep calls together
+    std::vector<std::string> debugOutput;
+    std::size_t liveVirtualBlocks() const { return m_blocks.size(); }
+
+    static os::OsVersion DefaultVersion();  // Windows 7 SP1 workstation, as a new Wine prefix
 
 private:
     CFakeMachine& m_machine;
+    std::uint32_t m_randState = 1;  // the C runtime's generator starts as if seeded with 1
+    std::map<void*, std::unique_ptr<std::uint8_t[]>> m_blocks;
 };
 
-class CFakeFiles final : public os::IFiles {
+class CFakeFiles final : public os::IFiles, public IHandleOwner {
 public:
     explicit CFakeFiles(CFakeMachine& machine);
     ~CFakeFiles() override;
 
     os::HANDLE CreateFileA(const char* path, os::DWORD access, os::DWORD shareMode, os::DWORD disposition,
                            os::DWORD attributes) override;
-    os::BOOL CloseHandle(os::HANDLE file) override;
     os::DWORD GetFileSize(os::HANDLE file) override;
     os::DWORD SetFilePointer(os::HANDLE file, os::LONG distance, os::DWORD origin) override;
     os::BOOL ReadFile(os::HANDLE file, void* buffer, os::DWORD size, os::DWORD* read) override;
     os::BOOL WriteFile(os::HANDLE file, const void* buffer, os::DWORD size, os::DWORD* written) override;
+    os::BOOL SetEndOfFile(os::HANDLE file) override;
+    os::BOOL FlushFileBuffers(os::HANDLE file) override;
+    os::HANDLE FindFirstFileA(const char* path, os::FindData* data) override;
+    os::BOOL FindClose(os::HANDLE find) override;
+    os::DWORD GetFileAttributesA(const char* path) override;
+    os::BOOL SetFileAttributesA(const char* path, os::DWORD attributes) override;
+    os::BOOL CopyFileA(const char* from, const char* to, os::BOOL failIfExists) override;
+    os::BOOL MoveFileExA(const char* from, const char* to, os::DWORD flags) override;
+    os::BOOL DeleteFileA(const char* path) override;
+    os::BOOL CreateDirectoryA(const char* path) override;
+    os::BOOL RemoveDirectoryA(const char* path) override;
+
+    void CloseOwned(os::HANDLE handle) override;
 
     // Arranging and inspecting the machine (never fail, never counted).
     void PutFile(const std::string& path, const std::vector<std::uint8_t>& content,
                  os::DWORD attributes = 0x80 /* FILE_ATTRIBUTE_NORMAL */);
     void PutFile(const std::string& path, const std::string& content);
     void MakeDirectory(const std::string& path);  // with its parents
+    void Remove(const std::string& path);         // a file, or a directory with all it holds
     bool FileExists(const std::string& path) const;
     bool DirectoryExists(const std::string& path) const;
     // Content of a file; empty when there is none.
     std::vector<std::uint8_t> Content(const std::string& path) const;
     std::string Text(const std::string& path) const;
+    os::DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when absent
     // Another process holds the file open with this access and sharing until Unlock.
     void Lock(const std::string& path, os::DWORD access, os::DWORD shareMode);
     void Unlock(const std::string& path);
-    std::size_t OpenHandleCount() const;  // handles opened through the seam and not closed
-    std::vector<std::string> ListFiles() const;  // every file, in path order
+    std::size_t OpenHandleCount() const;  // file and find handles opened through the seam, not closed
+    std::vector<std::string> ListFiles() const;                       // every file, in path order
+    std::vector<std::string> ListFilesUnder(const std::string& directory) const;  // recursively
+    std::vector<std::string> ListDirectories() const;
+
+    // Operations registered for the next start (MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT),
+    // in registration order; an empty destination is a deletion.
+    struct PendingOperation {
+        std::string from;
+        std::string to;
+        os::DWORD flags;
+    };
+    const std::vector<PendingOperation>& PendingOperations() const { return m_pending; }
+    // Carries out the pending operations as Windows does at start, then forgets them.
+    // Unlocks every file first: no process survives a restart.
+    void Restart();
+
+    // A snapshot of every file and directory with content and attributes, for comparing
+    // the machine before and after.
+    std::map<std::string, std::string> Snapshot() const;
 
 private:
     struct Node {
@@ -82,12 +148,16 @@ private:
     };
     Open* FindOpen(os::HANDLE file);
     bool SharingConflict(const std::string& key, os::DWORD access, os::DWORD share) const;
+    bool HeldWithoutDeleteSharing(const std::string& key) const;
+    bool HasChildren(const std::string& key) const;
     bool Fail(const char* call);
+    bool SetError(os::DWORD error);  // sets the last error, returns false
 
     CFakeMachine& m_machine;
     std::map<std::string, Node, PathLess> m_nodes;
     std::map<std::uintptr_t, Open> m_opens;
-    std::uintptr_t m_nextHandle = 0x100;
+    std::map<std::uintptr_t, std::string> m_finds;
+    std::vector<PendingOperation> m_pending;
 };
 
 class CFakeMachine {
@@ -105,6 +175,11 @@ public:
     // Counts a fallible call; when the plan fails it, sets the last error and returns true.
     bool Fail(const char* call);
 
+    // The machine-wide handle table: every kernel handle an area gives out.
+    os::HANDLE NewHandle(IHandleOwner* owner);
+    IHandleOwner* HandleOwner(os::HANDLE handle) const;
+    void ForgetHandle(os::HANDLE handle);
+
     os::DWORD lastError = 0;
     CFakeKernel kernel;
     CFakeFiles files;
@@ -112,6 +187,8 @@ public:
 private:
     CFaultPlan m_faults;
     os::Platform m_previous;
+    std::map<std::uintptr_t, IHandleOwner*> m_handles;
+    std::uintptr_t m_nextHandle = 0x100;
 };
 
 }  // namespace fake

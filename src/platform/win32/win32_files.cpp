@@ -1,6 +1,6 @@
-#include "platform/files.h"
-
 #include <windows.h>
+
+#include <cstring>
 
 #include "platform/win32/win32_areas.h"
 
@@ -11,8 +11,6 @@ HANDLE Win32Files::CreateFileA(const char* path, DWORD access, DWORD shareMode, 
     return ::CreateFileA(path, access, shareMode, nullptr, disposition, attributes, nullptr);
 }
 
-BOOL Win32Files::CloseHandle(HANDLE file) { return ::CloseHandle(file); }
-
 DWORD Win32Files::GetFileSize(HANDLE file) { return ::GetFileSize(file, nullptr); }
 
 DWORD Win32Files::SetFilePointer(HANDLE file, LONG distance, DWORD origin) {
@@ -21,16 +19,52 @@ DWORD Win32Files::SetFilePointer(HANDLE file, LONG distance, DWORD origin) {
 
 BOOL Win32Files::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
     ::DWORD done = 0;
-    BOOL ok = ::ReadFile(file, buffer, size, &done, nullptr);
+    const BOOL ok = ::ReadFile(file, buffer, size, &done, nullptr);
     if (read) *read = done;
     return ok;
 }
 
 BOOL Win32Files::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) {
     ::DWORD done = 0;
-    BOOL ok = ::WriteFile(file, buffer, size, &done, nullptr);
+    const BOOL ok = ::WriteFile(file, buffer, size, &done, nullptr);
     if (written) *written = done;
     return ok;
 }
+
+BOOL Win32Files::SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
+
+BOOL Win32Files::FlushFileBuffers(HANDLE file) { return ::FlushFileBuffers(file); }
+
+HANDLE Win32Files::FindFirstFileA(const char* path, FindData* data) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = ::FindFirstFileA(path, &found);
+    if (find != INVALID_HANDLE_VALUE && data != nullptr) {
+        data->attributes = found.dwFileAttributes;
+        data->sizeHigh = found.nFileSizeHigh;
+        data->sizeLow = found.nFileSizeLow;
+        std::memcpy(data->name, found.cFileName, sizeof data->name);
+    }
+    return find;
+}
+
+BOOL Win32Files::FindClose(HANDLE find) { return ::FindClose(find); }
+
+DWORD Win32Files::GetFileAttributesA(const char* path) { return ::GetFileAttributesA(path); }
+
+BOOL Win32Files::SetFileAttributesA(const char* path, DWORD attributes) {
+    return ::SetFileAttributesA(path, attributes);
+}
+
+BOOL Win32Files::CopyFileA(const char* from, const char* to, BOOL failIfExists) {
+    return ::CopyFileA(from, to, failIfExists);
+}
+
+BOOL Win32Files::MoveFileExA(const char* from, const char* to, DWORD flags) { return ::MoveFileExA(from, to, flags); }
+
+BOOL Win32Files::DeleteFileA(const char* path) { return ::DeleteFileA(path); }
+
+BOOL Win32Files::CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr); }
+
+BOOL Win32Files::RemoveDirectoryA(const char* path) { return ::RemoveDirectoryA(path); }
 
 }  // namespace os

@@ -1,6 +1,7 @@
-#include "platform/kernel.h"
-
 #include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/win32/win32_areas.h"
 
@@ -10,8 +11,47 @@ DWORD Win32Kernel::GetLastError() { return ::GetLastError(); }
 
 void Win32Kernel::SetLastError(DWORD error) { ::SetLastError(error); }
 
+BOOL Win32Kernel::CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
+
 DWORD Win32Kernel::GetModuleFileNameA(char* buffer, DWORD size) {
     return ::GetModuleFileNameA(nullptr, buffer, size);
 }
+
+DWORD Win32Kernel::GetTickCount() { return ::GetTickCount(); }
+
+void Win32Kernel::Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Kernel::SRand(unsigned seed) { std::srand(seed); }
+
+int Win32Kernel::Rand() { return std::rand(); }
+
+BOOL Win32Kernel::GetVersionExA(OsVersion* version) {
+    OSVERSIONINFOEXA info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) return FALSE;
+    version->major = info.dwMajorVersion;
+    version->minor = info.dwMinorVersion;
+    version->build = info.dwBuildNumber;
+    version->platformId = info.dwPlatformId;
+    std::memcpy(version->servicePack, info.szCSDVersion, sizeof version->servicePack);
+    version->servicePackMajor = info.wServicePackMajor;
+    version->servicePackMinor = info.wServicePackMinor;
+    version->suiteMask = info.wSuiteMask;
+    version->productType = info.wProductType;
+    return TRUE;
+}
+
+DWORD Win32Kernel::GetWindowsDirectoryA(char* buffer, DWORD size) { return ::GetWindowsDirectoryA(buffer, size); }
+
+DWORD Win32Kernel::GetTempPathA(DWORD size, char* buffer) { return ::GetTempPathA(size, buffer); }
+
+void* Win32Kernel::VirtualAlloc(std::size_t size) {
+    return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+BOOL Win32Kernel::VirtualFree(void* block) { return ::VirtualFree(block, 0, MEM_RELEASE); }
+
+void Win32Kernel::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
 }  // namespace os

@@ -8,9 +8,15 @@ namespace os {
 void UseWin32() {
     static Win32Kernel kernel;
     static Win32Files files;
+    static Win32Registry registry;
+    static Win32Security security;
+    static Win32Services services;
     Platform platform;
     platform.kernel = &kernel;
     platform.files = &files;
+    platform.registry = &registry;
+    platform.security = &security;
+    platform.services = &services;
     Install(platform);
 }
 

@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include "platform/win32/win32_areas.h"
+
+namespace os {
+
+static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES), "token group layout");
+static_assert(offsetof(TokenGroups, groups) == offsetof(TOKEN_GROUPS, Groups), "token group layout");
+
+BOOL Win32Security::OpenProcessToken(DWORD access, HANDLE* token) {
+    return ::OpenProcessToken(::GetCurrentProcess(), access, token);
+}
+
+BOOL Win32Security::GetTokenGroups(HANDLE token, void* buffer, DWORD size, DWORD* needed) {
+    ::DWORD length = 0;
+    const BOOL ok = ::GetTokenInformation(token, ::TokenGroups, buffer, size, &length);
+    if (needed) *needed = length;
+    return ok;
+}
+
+BOOL Win32Security::AllocateAndInitializeSid(const BYTE authority[6], BYTE count, const DWORD* subAuthorities,
+                                             PSID* sid) {
+    SID_IDENTIFIER_AUTHORITY id;
+    for (int i = 0; i < 6; ++i) id.Value[i] = authority[i];
+    ::DWORD sub[8] = {};
+    for (BYTE i = 0; i < count && i < 8; ++i) sub[i] = subAuthorities[i];
+    return ::AllocateAndInitializeSid(&id, count, sub[0], sub[1], sub[2], sub[3], sub[4], sub[5], sub[6], sub[7],
+                                      sid);
+}
+
+void Win32Security::FreeSid(PSID sid) { ::FreeSid(sid); }
+
+BOOL Win32Security::EqualSid(PSID a, PSID b) { return ::EqualSid(a, b); }
+
+}  // namespace os
