@@ -16,6 +16,8 @@ set(TSP_WIN32_SOURCES
 set(TSP_FAKE_SOURCES
     tests/fake/fault_plan.cpp
     tests/fake/fake_machine.cpp
+    tests/fake/fake_security.cpp
+    tests/fake/fake_services.cpp
 )
 set(TSP_PACK_WRITER_SOURCES
     tools/pack/package_writer.cpp

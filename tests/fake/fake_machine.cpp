@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "fake/fake_security.h"
+#include "fake/fake_services.h"
 #include "platform/constants.h"
 
 namespace fake {
@@ -62,7 +64,13 @@ std::string ParentPath(const std::string& path) {
 
 // ---- machine ------------------------------------------------------------------------
 
-CFakeMachine::CFakeMachine() : kernel(*this), files(*this) {
+CFakeMachine::CFakeMachine()
+    : kernel(*this),
+      files(*this),
+      security(*new CFakeSecurity(*this)),
+      services(*new CFakeServices(*this)),
+      m_security(&security),
+      m_services(&services) {
     m_previous = Current();
     files.MakeDirectory("C:\\");
     files.MakeDirectory(kernel.windowsDirectory + "\\system32\\drivers");
@@ -78,6 +86,8 @@ void CFakeMachine::Install() {
     Platform platform;
     platform.kernel = &kernel;
     platform.files = &files;
+    platform.security = &security;
+    platform.services = &services;
     os::Install(platform);
 }
 

@@ -160,6 +160,9 @@ private:
     std::vector<PendingOperation> m_pending;
 };
 
+class CFakeSecurity;
+class CFakeServices;
+
 class CFakeMachine {
 public:
     CFakeMachine();
@@ -183,10 +186,15 @@ public:
     os::DWORD lastError = 0;
     CFakeKernel kernel;
     CFakeFiles files;
+    CFakeSecurity& security;
+    CFakeServices& services;
 
 private:
     CFaultPlan m_faults;
     os::Platform m_previous;
+    // Areas declared in their own headers, owned here.
+    std::unique_ptr<CFakeSecurity> m_security;
+    std::unique_ptr<CFakeServices> m_services;
     std::map<std::uintptr_t, IHandleOwner*> m_handles;
     std::uintptr_t m_nextHandle = 0x100;
 };
