@@ -23,6 +23,11 @@ public:
     void FinishCapture();
 
 private:
+    // The capture's steps; the public calls keep any fault inside.
+    int BeginCapture();
+    void EndCapture();
+    void RestoreLevel();
+
     os::HANDLE m_hLog;
     os::HANDLE m_hSetupApiLog;
     os::HKEY m_hSetupKey;
