@@ -1,0 +1,140 @@
+// Payload files and directories: written with a backup first, in-use files replaced at
+// the next restart, and all of it undone by the rollback phases 3 to 5.
+#include <string>
+
+#include "engine/installer.h"
+#include "platform/constants.h"
+
+namespace {
+
+std::string JoinPath(const char* dir, const char* name) {
+    std::string path(dir);
+    path += '\\';
+    path += name;
+    return path;
+}
+
+os::HANDLE CreateForWrite(const std::string& path) {
+    return os::Files().CreateFileA(path.c_str(), os::GENERIC_WRITE, 0, os::CREATE_ALWAYS, os::FILE_ATTRIBUTE_NORMAL);
+}
+
+// Truncates and writes the whole block in one call; false on a short write, with the
+// reason in the last error.
+bool WriteWhole(os::HANDLE file, const void* data, std::uint32_t size) {
+    os::Files().SetEndOfFile(file);
+    os::DWORD written = 0;
+    return os::Files().WriteFile(file, data, size, &written) && written >= size;
+}
+
+}  // namespace
+
+std::string CInstaller::MakeTempFileName(const char* name, const char* dir) {
+    std::string path = JoinPath(dir, name);
+    path += '_';
+    os::Kernel().SRand(os::Kernel().GetTickCount());
+    for (int i = 0; i < 8; ++i) path += static_cast<char>('1' + os::Kernel().Rand() % 9);
+    path += ".tmp";
+    return path;
+}
+
+void CInstaller::BackupFile(const char* name, const char* dir) {
+    const std::string target = JoinPath(dir, name);
+    const std::string backup = MakeTempFileName(name, dir) + ".backup";
+    if (!os::Files().CopyFileA(target.c_str(), backup.c_str(), 1)) ThrowEngineError(423);
+    m_fileBackups[target] = backup;
+}
+
+void CInstaller::InstallFile(const char* name, const char* dir, const void* data, std::uint32_t size) {
+    const std::string target = JoinPath(dir, name);
+    Log("Install File: ", target.c_str());
+
+    os::FindData found;
+    const bool exists = os::FindHandle(os::Files().FindFirstFileA(target.c_str(), &found)).IsValid();
+
+    if (!exists) {
+        // Never CREATE_ALWAYS here: when the search failed for another reason than absence,
+        // a file that is there after all would be overwritten without a backup and then
+        // deleted by a rollback as one of ours.
+        os::KernelHandle file(
+            os::Files().CreateFileA(target.c_str(), os::GENERIC_WRITE, 0, os::CREATE_NEW, os::FILE_ATTRIBUTE_NORMAL));
+        if (!file.IsValid()) ThrowEngineError(618);
+        // Journalled before writing: a failed write still leaves the file to the rollback.
+        RecordInstalledFile(target.c_str());
+        if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
+        return;
+    }
+
+    BackupFile(name, dir);
+    {
+        os::KernelHandle file(CreateForWrite(target));
+        if (file.IsValid()) {
+            if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
+            return;
+        }
+    }
+
+    // In use or read-only: the new content waits beside the target for the next start.
+    const std::string temp = MakeTempFileName(name, dir);
+    os::KernelHandle file(CreateForWrite(temp));
+    if (!file.IsValid()) ThrowEngineError(640);
+    RecordInstalledFile(temp.c_str());
+    std::uint16_t failedAt = 0;
+    os::DWORD error = 0;
+    if (!WriteWhole(file.Get(), data, size)) {
+        failedAt = 650;
+        error = os::Kernel().GetLastError();
+    }
+    file.Reset();
+    RequireReboot();
+    if (!os::Files().MoveFileExA(temp.c_str(), target.c_str(),
+                                 os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        failedAt = 659;
+        error = os::Kernel().GetLastError();
+    }
+    if (failedAt != 0) ThrowEngineError(failedAt, error);
+}
+
+void CInstaller::CreateInstallDirectory(const char* path) {
+    Log("CreateDirectory: ", path);
+    if (os::Files().CreateDirectoryA(path)) {
+        RecordCreatedDirectory(path);
+        return;
+    }
+    const os::DWORD error = os::Kernel().GetLastError();
+    // A directory that was already there is never removed by a rollback.
+    if (error != os::ERROR_ALREADY_EXISTS) ThrowEngineError(723, error);
+}
+
+void CInstaller::RemoveInstallFiles() {
+    for (const auto& [path, kind] : m_journal) {
+        if (kind != JOURNAL_FILE) continue;
+        Log("RemoveInstallFiles: ", path.c_str());
+        if (!os::Files().DeleteFileA(path.c_str())) {
+            os::Files().MoveFileExA(path.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);
+            RequireReboot();
+        }
+    }
+}
+
+void CInstaller::RollBackInstallFiles() {
+    for (auto it = m_fileBackups.begin(); it != m_fileBackups.end();) {
+        const std::string& target = it->first;
+        const std::string& backup = it->second;
+        Log("RollBackInstallFiles: ", target.c_str());
+        if (os::Files().MoveFileExA(backup.c_str(), target.c_str(), os::MOVEFILE_REPLACE_EXISTING)) {
+            ++it;
+            continue;
+        }
+        os::Files().MoveFileExA(backup.c_str(), target.c_str(),
+                                os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_DELAY_UNTIL_REBOOT);
+        RequireReboot();
+        // The backup is now the only copy of the user's file: the commit must not delete it.
+        it = m_fileBackups.erase(it);
+    }
+}
+
+void CInstaller::RemoveInstallDirectories() {
+    for (const auto& [path, kind] : m_journal) {
+        if (kind == JOURNAL_DIRECTORY) os::Files().RemoveDirectoryA(path.c_str());
+    }
+}

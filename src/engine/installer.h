@@ -1,0 +1,177 @@
+// The installer engine: the one object through which an installation changes the
+// machine. It remembers what it created and what it overwrote, so that a failed
+// installation can be undone in a fixed order.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/exception.h"
+#include "log/setup_log.h"
+#include "package/packed_tools.h"
+#include "platform/platform.h"
+
+// What a journal record stands for (the value stored with each key).
+constexpr std::int32_t JOURNAL_DIRECTORY = 0;
+constexpr std::int32_t JOURNAL_FILE = 1;
+constexpr std::int32_t JOURNAL_STARTED_SERVICE = 3;
+constexpr std::int32_t JOURNAL_SERVICE = 4;
+constexpr std::int32_t JOURNAL_WDM_DEVICE = 5;
+
+// The engine's classification of the running Windows.
+constexpr std::int32_t OS_KIND_NONE = -1;
+constexpr std::int32_t OS_KIND_XP = 5;
+constexpr std::int32_t OS_KIND_VISTA = 6;
+constexpr std::int32_t OS_KIND_VISTA_SERVER = 8;
+
+// One value of a service's registry key, kept so that a rollback can write it back.
+struct SavedRegValue {
+    std::string name;
+    std::string data;  // exactly the bytes the registry returned
+    os::DWORD type = 0;
+};
+
+class CInstaller {
+public:
+    // Keys compare byte by byte: "C:\X" comes before "C:\a", a prefix before its extensions.
+    using Journal = std::map<std::string, std::int32_t>;
+    using FileBackups = std::map<std::string, std::string>;
+    using ServiceKeyBackups = std::map<std::string, std::vector<SavedRegValue>>;
+
+    // logFile stays the caller's. Raises CExceptionEx; whatever was made before a failure
+    // is released again.
+    CInstaller(os::HANDLE logFile, int openPackage, int checkAdmin, int captureSetupApiLog);
+    virtual ~CInstaller();
+    CInstaller(const CInstaller&) = delete;
+    CInstaller& operator=(const CInstaller&) = delete;
+
+    // ---- engine, journal and rollback -------------------------------------------------
+    int OpenPackage();  // the reader's status after loading the running program's package
+    std::int32_t GetOsKind() const { return m_osKind; }
+    // One setup-log line: text directly followed by argument (may be null). Never fails.
+    void Log(const char* text, const char* argument = nullptr);
+
+    void RecordInstalledFile(const char* path);
+    void RecordCreatedDirectory(const char* path);
+    void RecordStartedService(const char* name);
+    int WasServiceStarted(const char* name) const;
+
+    // Rollback phase 1: created services and root devices go away again.
+    void UninstallServicesAndDevices();
+    // The commit: deletes the backup files and forgets the saved service values.
+    void DiscardBackups();
+
+    int IsUserAdmin();
+    int DetectOsKind();
+    int EnsureRunOnceKey();
+
+    // The restart flag: writes 1 through the flag pointer and logs line right after.
+    static constexpr const char* REBOOT_WARNING = "Warning: === Reboot required to complete operation ===";
+    void RequireReboot(const char* line = REBOOT_WARNING);
+    // Points the restart flag at the caller's flag (null: back at the engine's own).
+    void SetRebootFlag(std::int32_t* flag) { m_pRebootFlag = flag != nullptr ? flag : &m_rebootRequired; }
+    std::int32_t* GetRebootFlag() const { return m_pRebootFlag; }
+    bool IsRebootRequired() const { return *m_pRebootFlag != 0; }
+
+    const Journal& GetJournal() const { return m_journal; }
+    const Journal& GetStartedServices() const { return m_startedServices; }
+    const FileBackups& GetFileBackups() const { return m_fileBackups; }
+    const ServiceKeyBackups& GetServiceKeyBackups() const { return m_serviceKeyBackups; }
+    CPackedTools& GetPackage() const { return *m_pPackage; }
+    os::SC_HANDLE GetServiceManager() const { return m_hSCManager.Get(); }
+
+    // ---- files and directories ----------------------------------------------------------
+    // Writes dir\name; an existing file is backed up first, one in use is replaced at the
+    // next restart. Raises CExceptionEx.
+    void InstallFile(const char* name, const char* dir, const void* data, std::uint32_t size);
+    void CreateInstallDirectory(const char* path);
+    // dir\name_DDDDDDDD.tmp with eight digits 1..9 from the tick-seeded C runtime generator.
+    std::string MakeTempFileName(const char* name, const char* dir);
+    void BackupFile(const char* name, const char* dir);
+    // Rollback phases 3, 4 and 5. Phase 4 forgets a backup it could not move back at once:
+    // left for the next start, it is the only copy of the user's file and the commit must
+    // not delete it.
+    void RemoveInstallFiles();
+    void RollBackInstallFiles();
+    void RemoveInstallDirectories();
+
+    // ---- services and drivers -----------------------------------------------------------
+    // Rollback phase 1 for a JOURNAL_SERVICE record: 1 if the service could be opened.
+    int UninstallService(const char* name);
+    // 1 when the service exists or is marked for deletion; markedForDelete (may be null)
+    // receives 1 for the latter. Logs nothing.
+    int ServiceExists(const char* name, int* markedForDelete = nullptr);
+    // 1 when the service exists and is not stopped. Logs nothing.
+    int IsServiceRunning(const char* name);
+    // 1 when stopped (or still stopping after 20 s) or absent; 0 sets the restart flag.
+    int StopInstalledService(const char* name);
+    // StartServiceA's result; 0 when the restart flag keeps the start back. The service is
+    // recorded as started either way. Raises CExceptionEx (2168, 2175).
+    int StartInstalledService(const char* name);
+    // Creates the kernel-driver service (journalled) or reconfigures an existing one (its
+    // key's values saved first). Nonzero on success.
+    int InstallDriver(const char* imagePath, const char* name, const char* displayName, os::DWORD startType);
+    // The same for an own-process service. loadOrderGroup and dependencies may be null; an
+    // empty dependency list is the same as none.
+    int InstallService(const char* imagePath, const char* name, const char* displayName, const char* description,
+                       const char* loadOrderGroup, os::DWORD startType, const std::vector<std::string>* dependencies);
+    // Saves the values of the service's key into m_serviceKeyBackups, once per key until
+    // the store is emptied. A saved entry of type SAVED_VALUE_ABSENT stands for a setting
+    // the key did not have.
+    void BackupServiceKey(const char* name);
+    static constexpr os::DWORD SAVED_VALUE_ABSENT = 0xFFFFFFFFu;
+    // Rollback phase 2: writes the saved values back (and takes away settings that were
+    // absent), then empties the store.
+    void RestoreServiceKeys();
+
+    // ---- devices and INF files ----------------------------------------------------------
+    // Rollback phase 1 for a JOURNAL_WDM_DEVICE record.
+    void UninstallWdmDriver(const char* hardwareId);
+    // Stages an INF file in the driver store: 1 copied, 0 failed. Not journalled.
+    int CopyOemInf(const char* infPath);
+    // Removes every USB device, present or not, whose first hardware id is hardwareId
+    // (ignoring case). 1 if at least one went without needing a restart. Logs its failures.
+    int RemoveDevicesByHardwareId(const char* hardwareId);
+    // Gives the present devices carrying hardwareId the INF's driver; when there are none, a
+    // root device is created for it and journalled. Raises CExceptionEx.
+    void InstallWdmDriver(const char* serviceName, const char* infPath, const char* hardwareId);
+    // The present devices of all classes, with device (may be null) on the first that carries
+    // hardwareId (exact); an empty set when none does or the ids cannot be read. searchError
+    // (may be null) receives the error that kept the search from looking at every device,
+    // or 0 when it did.
+    os::DeviceInfoSet FindDeviceByHardwareId(const char* hardwareId, os::DeviceInfoData* device = nullptr,
+                                             os::DWORD* searchError = nullptr);
+    // Creates, registers and installs a root device of the INF's class carrying hardwareId.
+    // The failure, or null; a device that was registered is removed again on failure.
+    std::unique_ptr<CExceptionEx> CreateRootDevice(const char* hardwareId, const char* infPath,
+                                                   os::BOOL* rebootRequired);
+    // (devices and INF files: further declarations go here)
+
+    // ---- shortcuts, uninstall entry, restart ----------------------------------------------
+    // shortcutDir\shortcutName.lnk, a shell link to targetDir\targetName that starts in
+    // targetDir (arguments may be null); journalled once saved. Raises CExceptionEx.
+    void CreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
+                        const char* shortcutName, const char* arguments);
+    // dir\name holding an Internet shortcut to address, written as a payload file.
+    void CreateUrlShortcut(const char* name, const char* dir, const char* address);
+    // The product's entry among the installed programs; not journalled, fails silently.
+    void WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
+                             const char* uninstallerName, const char* displayName);
+    // Enables the shutdown privilege and asks Windows to restart; nonzero when accepted.
+    int RestartSystem();
+
+protected:
+    std::int32_t* m_pRebootFlag;
+    std::int32_t m_osKind = OS_KIND_NONE;
+    std::unique_ptr<CPackedTools> m_pPackage;
+    std::unique_ptr<CSetupLogApi> m_pLog;
+    Journal m_journal;
+    Journal m_startedServices;              // name -> JOURNAL_STARTED_SERVICE
+    FileBackups m_fileBackups;              // target path -> backup path
+    ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
+    os::ServiceHandle m_hSCManager;
+    std::int32_t m_rebootRequired = 0;
+};
