@@ -1,0 +1,111 @@
+// Shell shortcuts, Internet shortcuts, the uninstall entry and the restart of Windows.
+#include <string>
+
+#include "engine/installer.h"
+#include "platform/constants.h"
+
+namespace {
+
+const char* const UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char* const INTERNET_SHORTCUT_HEADER = "[InternetShortcut]\r\nURL=";
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+std::string JoinPath(const char* dir, const char* name) {
+    std::string path(OrEmpty(dir));
+    path += '\\';
+    path += OrEmpty(name);
+    return path;
+}
+
+// A failed step of the link's creation raises with the thread's last error, which is
+// read before the interfaces are released and the apartment is left.
+void Check(os::HRESULT hr, std::uint16_t location) {
+    if (os::Failed(hr)) ThrowEngineError(location);
+}
+
+void SetString(os::HKEY key, const char* name, const std::string& value) {
+    // Stored with its terminating zero; a value that cannot be written is left out.
+    os::Registry().RegSetValueExA(key, name, os::REG_SZ, reinterpret_cast<const os::BYTE*>(value.c_str()),
+                                  static_cast<os::DWORD>(value.size() + 1));
+}
+
+}  // namespace
+
+void CInstaller::CreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
+                                const char* shortcutName, const char* arguments) {
+    const std::string shortcutPath = JoinPath(shortcutDir, shortcutName) + ".lnk";
+    const std::string targetPath = JoinPath(targetDir, targetName);
+    Log("CreateShortcuts: ", shortcutPath.c_str());
+
+    // A link that is already there is backed up like any overwritten file, so that a
+    // rollback puts it back instead of deleting it. When the search fails for another
+    // reason than absence, the backup is tried all the same: it fails rather than lose one.
+    os::FindData found;
+    bool existed = os::FindHandle(os::Files().FindFirstFileA(shortcutPath.c_str(), &found)).IsValid();
+    if (!existed) {
+        const os::DWORD error = os::Kernel().GetLastError();
+        existed = error != os::ERROR_FILE_NOT_FOUND && error != os::ERROR_PATH_NOT_FOUND;
+    }
+    if (existed) BackupFile((std::string(OrEmpty(shortcutName)) + ".lnk").c_str(), OrEmpty(shortcutDir));
+
+    os::ComApartment apartment;
+    Check(apartment.Initialize(), 807);
+    // Declared after the apartment and in this order, so that every path releases the
+    // IPersistFile, then the IShellLinkA, then uninitialises COM.
+    os::ShellLinkPtr link;
+    os::PersistFilePtr file;
+    os::IShell& shell = os::Shell();
+
+    Check(shell.CreateShellLink(link.Receive()), 815);
+    Check(shell.QueryPersistFile(link.Get(), file.Receive()), 819);
+    Check(shell.SetPath(link.Get(), targetPath.c_str()), 823);
+    if (shortcutName != nullptr) Check(shell.SetDescription(link.Get(), shortcutName), 829);
+    if (arguments != nullptr) shell.SetArguments(link.Get(), arguments);  // its result does not matter
+    Check(shell.SetWorkingDirectory(link.Get(), OrEmpty(targetDir)), 841);
+    Check(shell.SetIconLocation(link.Get(), targetPath.c_str(), 0), 846);
+    Check(shell.Save(file.Get(), shortcutPath.c_str(), 0), 857);
+
+    if (!existed) RecordInstalledFile(shortcutPath.c_str());
+}
+
+void CInstaller::CreateUrlShortcut(const char* name, const char* dir, const char* address) {
+    const std::string content = std::string(INTERNET_SHORTCUT_HEADER) + OrEmpty(address);
+    InstallFile(name, dir, content.data(), static_cast<std::uint32_t>(content.size()));
+}
+
+void CInstaller::WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
+                                     const char* uninstallerName, const char* displayName) {
+    const std::string subKey = std::string(UNINSTALL_KEY) + OrEmpty(keyName);
+    os::RegKey key;
+    if (os::Registry().RegCreateKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::REG_OPTION_NON_VOLATILE,
+                                       os::KEY_ALL_ACCESS, key.Receive(), nullptr) != os::ERROR_SUCCESS) {
+        key.Release();  // nothing was opened
+        return;
+    }
+    SetString(key.Get(), "InstallLocation", OrEmpty(installDir));
+    // Windows runs this string as a command line: unquoted, a folder with spaces would let
+    // a program placed at the first space (C:\Program.exe) run instead of the uninstaller.
+    SetString(key.Get(), "UninstallString", "\"" + JoinPath(installDir, uninstallerName) + "\"");
+    SetString(key.Get(), "StartMenuLocation", OrEmpty(startMenuDir));
+    SetString(key.Get(), "DisplayName", OrEmpty(displayName));
+}
+
+int CInstaller::RestartSystem() {
+    Log("Restart System");
+    os::KernelHandle token;
+    if (os::Security().OpenProcessToken(os::TOKEN_ADJUST_PRIVILEGES, token.Receive())) {
+        os::TokenPrivileges privileges{};
+        privileges.privilegeCount = 1;
+        privileges.privileges[0].attributes = os::SE_PRIVILEGE_ENABLED;
+        // Without the privilege's value there is nothing to enable; the refused restart
+        // then reports it.
+        if (os::Security().LookupPrivilegeValueA(nullptr, os::SE_SHUTDOWN_NAME, &privileges.privileges[0].luid)) {
+            os::Security().AdjustTokenPrivileges(token.Get(), 0, &privileges, 0, nullptr, nullptr);
+        }
+    } else {
+        token.Release();  // nothing was opened
+    }
+    token.Reset();
+    return os::Shell().ExitWindowsEx(os::EWX_REBOOT, 0);
+}
