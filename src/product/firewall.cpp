@@ -1,0 +1,174 @@
+#include "product/firewall.h"
+
+#include <new>
+
+#include "platform/constants.h"
+
+namespace {
+
+[[noreturn]] void ThrowFirewallError(std::uint16_t location, os::HRESULT code) {
+    ThrowException(FIREWALL_MODULE, location, static_cast<std::uint32_t>(code));
+}
+
+// A copy of text for the interface; an allocation failure is the location's error.
+std::u16string CopyText(const std::u16string& text, std::uint16_t location) {
+    try {
+        return text;
+    } catch (const std::bad_alloc&) {
+        ThrowException(FIREWALL_MODULE, location, EXCEPTION_CODE_NO_MEMORY);
+    }
+}
+
+}  // namespace
+
+CFirewall::CFirewall()
+    : m_comInit(os::Firewall().CoInitializeEx(os::COINIT_APARTMENTTHREADED | os::COINIT_DISABLE_OLE1DDE)) {
+    // A thread already in another apartment kind can still use the objects; only our own
+    // successful initialisation is balanced later.
+    if (os::Failed(m_comInit) && m_comInit != os::RPC_E_CHANGED_MODE) ThrowFirewallError(39, m_comInit);
+    os::IFirewall& firewall = os::Firewall();
+    try {
+        os::NetFwMgrPtr manager;
+        os::HRESULT hr = firewall.CreateNetFwMgr(manager.Receive());
+        if (os::Failed(hr)) ThrowFirewallError(55, hr);
+        os::NetFwPolicyPtr policy;
+        hr = firewall.GetLocalPolicy(manager.Get(), policy.Receive());
+        if (os::Failed(hr)) ThrowFirewallError(64, hr);
+        hr = firewall.GetCurrentProfile(policy.Get(), m_pProfile.Receive());
+        if (os::Failed(hr)) ThrowFirewallError(73, hr);
+    } catch (CExceptionEx*) {
+        // The destructor does not run for a constructor that throws.
+        m_pProfile.Reset();
+        LeaveApartment();
+        throw;
+    }
+    os::PNETFWPOLICY2 policy2 = nullptr;
+    if (os::Succeeded(firewall.CreateNetFwPolicy2(&policy2))) m_pPolicy2.Reset(policy2);
+}
+
+CFirewall::~CFirewall() {
+    m_pPolicy2.Reset();
+    m_pProfile.Reset();
+    LeaveApartment();
+}
+
+void CFirewall::LeaveApartment() {
+    if (os::Succeeded(m_comInit)) os::Shell().CoUninitialize();
+}
+
+void CFirewall::AllowApplication(const std::u16string& path, const std::u16string& ruleName) {
+    if (m_pPolicy2.IsValid()) {
+        AddRules(path, ruleName);
+    } else {
+        AddAuthorizedApplication(path, ruleName);
+    }
+}
+
+void CFirewall::AddRules(const std::u16string& path, const std::u16string& ruleName) {
+    os::NetFwRulesPtr rules;
+    const os::HRESULT hr = os::Firewall().GetRules(m_pPolicy2.Get(), rules.Receive());
+    if (os::Failed(hr)) ThrowFirewallError(421, hr);
+
+    const std::u16string application = CopyText(path, 430);
+    std::u16string outName;
+    try {
+        outName = ruleName + u" (Out)";
+    } catch (const std::bad_alloc&) {
+        ThrowException(FIREWALL_MODULE, 438, EXCEPTION_CODE_NO_MEMORY);
+    }
+    const std::u16string inName = CopyText(ruleName, 449);
+
+    if (!AllowDirection(rules.Get(), application, inName, os::NET_FW_RULE_DIR_IN, 471, 479, 515)) return;
+    AllowDirection(rules.Get(), application, outName, os::NET_FW_RULE_DIR_OUT, 530, 538, 574);
+}
+
+bool CFirewall::AllowDirection(os::PNETFWRULES rules, const std::u16string& path, const std::u16string& name,
+                               os::LONG direction, std::uint16_t enableLocation, std::uint16_t actionLocation,
+                               std::uint16_t addLocation) {
+    os::IFirewall& firewall = os::Firewall();
+    os::NetFwRulePtr rule = FindRule(rules, path, direction);
+    if (rule.IsValid()) {
+        // The rule stays as the user may have tuned it; it only has to let the program through.
+        os::HRESULT hr = firewall.SetRuleEnabled(rule.Get(), os::VARIANT_TRUE);
+        if (os::Failed(hr)) ThrowFirewallError(enableLocation, hr);
+        hr = firewall.SetRuleAction(rule.Get(), os::NET_FW_ACTION_ALLOW);
+        if (os::Failed(hr)) ThrowFirewallError(actionLocation, hr);
+        return true;
+    }
+
+    // Without a rule object (no rule interface after all) there is nothing more to do here.
+    if (os::Failed(firewall.CreateNetFwRule(rule.Receive())) || !rule.IsValid()) return false;
+    const os::HRESULT settings[] = {
+        firewall.SetRuleName(rule.Get(), name.c_str()),
+        firewall.SetRuleDescription(rule.Get(), name.c_str()),
+        firewall.SetRuleApplicationName(rule.Get(), path.c_str()),
+        firewall.SetRuleProtocol(rule.Get(), os::NET_FW_IP_PROTOCOL_TCP),
+        firewall.SetRuleDirection(rule.Get(), direction),
+        firewall.SetRuleProfiles(rule.Get(), os::NET_FW_PROFILE2_ALL),
+        firewall.SetRuleAction(rule.Get(), os::NET_FW_ACTION_ALLOW),
+        firewall.SetRuleEnabled(rule.Get(), os::VARIANT_TRUE),
+    };
+    // A rule that missed a setting (say its program) would allow more than this program or
+    // not work at all: it is not added, and the failure is reported where the add would be.
+    for (const os::HRESULT hr : settings) {
+        if (os::Failed(hr)) ThrowFirewallError(addLocation, hr);
+    }
+    if (os::Failed(firewall.RulesAdd(rules, rule.Get()))) {
+        ThrowException(FIREWALL_MODULE, addLocation, EXCEPTION_CODE_NO_MEMORY);
+    }
+    return true;
+}
+
+os::NetFwRulePtr CFirewall::FindRule(os::PNETFWRULES rules, const std::u16string& path, os::LONG direction) {
+    os::IFirewall& firewall = os::Firewall();
+    try {
+        os::UnknownPtr enumerator;
+        if (os::Failed(firewall.GetRulesNewEnum(rules, enumerator.Receive())) || !enumerator.IsValid()) return {};
+        os::EnumVariantPtr items;
+        if (os::Failed(firewall.QueryEnumVariant(enumerator.Get(), items.Receive())) || !items.IsValid()) return {};
+        std::u16string application;
+        for (unsigned seen = 0; seen < FIND_RULE_LIMIT; ++seen) {
+            os::DispatchPtr item;
+            if (firewall.EnumNextDispatch(items.Get(), item.Receive()) != os::S_OK || !item.IsValid()) return {};
+            os::NetFwRulePtr rule;
+            if (os::Failed(firewall.QueryNetFwRule(item.Get(), rule.Receive())) || !rule.IsValid()) return {};
+            // A rule whose program cannot be read is not taken for ours.
+            os::LONG ruleDirection = 0;
+            if (os::Succeeded(firewall.GetRuleApplicationName(rule.Get(), &application)) && !application.empty() &&
+                application == path && os::Succeeded(firewall.GetRuleDirection(rule.Get(), &ruleDirection)) &&
+                ruleDirection == direction) {
+                return rule;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // Not found: the caller adds a rule of its own.
+    }
+    return {};
+}
+
+void CFirewall::AddAuthorizedApplication(const std::u16string& path, const std::u16string& ruleName) {
+    os::IFirewall& firewall = os::Firewall();
+    os::NetFwAuthAppsPtr applications;
+    os::HRESULT hr = firewall.GetAuthorizedApplications(m_pProfile.Get(), applications.Receive());
+    if (os::Failed(hr)) ThrowFirewallError(723, hr);
+    const std::u16string image = CopyText(path, 732);
+
+    os::NetFwAuthAppPtr application;
+    if (os::Succeeded(firewall.AuthorizedApplicationsItem(applications.Get(), image.c_str(), application.Receive())) &&
+        application.IsValid()) {
+        if (os::Failed(firewall.SetAuthorizedApplicationEnabled(application.Get(), os::VARIANT_TRUE))) {
+            ThrowException(FIREWALL_MODULE, 745, EXCEPTION_CODE_NO_MEMORY);
+        }
+        return;
+    }
+
+    hr = firewall.CreateNetFwAuthorizedApplication(application.Receive());
+    if (os::Failed(hr)) ThrowFirewallError(763, hr);
+    hr = firewall.SetAuthorizedApplicationImageFileName(application.Get(), image.c_str());
+    if (os::Failed(hr)) ThrowFirewallError(772, hr);
+    const std::u16string name = CopyText(ruleName, 781);
+    hr = firewall.SetAuthorizedApplicationName(application.Get(), name.c_str());
+    if (os::Failed(hr)) ThrowFirewallError(790, hr);
+    hr = firewall.AuthorizedApplicationsAdd(applications.Get(), application.Get());
+    if (os::Failed(hr)) ThrowFirewallError(799, hr);
+}
