@@ -1,0 +1,77 @@
+// What an edition brings to the shared install script: its names and tables, and the
+// bodies of the steps that differ in shape between the editions. Each program links
+// exactly one edition and hands its object to the install process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+class CInstallProcess;
+
+// A package entry installed under its own name, with the location of its lookup failure.
+struct EditionFile {
+    const char* entry;
+    std::uint16_t missingLocation;
+};
+
+// A shell link to a file in the target folder.
+struct EditionShortcut {
+    const char* fileName;  // in the target folder
+    const char* linkName;  // the .lnk's name without extension, also its description
+};
+
+struct EditionInfo {
+    const char* displayName;      // message caption, default folder names, %s of texts
+    const char* setupLogName;     // the setup log's file name
+    const char* programName;      // the user program, started after finish
+    const char* licenseRtfEntry;  // shown by the licence page
+    const char* webAddress;       // the web shortcut's address
+
+    // The main service, installed into the system folder.
+    const char* serviceName;
+    const char* serviceProgramName;
+    const char* serviceDisplayName;  // also the firewall rule name
+    const char* serviceDescription;
+    const char* serviceLoadOrderGroup;
+    os::DWORD serviceStartType;
+    std::vector<std::string> serviceDependencies;
+
+    std::vector<const char*> startList;  // started in this order once installed
+    std::vector<const char*> stopList;   // stopped in this order before a rollback
+
+    std::vector<EditionFile> programFiles;  // into the target folder, in this order
+
+    // Start Menu content: main link (its failure fails the installation), then links whose
+    // failure is only a warning, the web shortcut, then further warning-only links.
+    EditionShortcut mainShortcut;
+    std::vector<EditionShortcut> menuShortcuts;
+    const char* webShortcutFile;
+    std::vector<EditionShortcut> menuShortcutsAfterWeb;
+    EditionShortcut desktopShortcut;  // also the Quick Launch link
+
+    const char* uninstallKeyName;
+    const char* uninstallerName;
+
+    // Runs the Citrix support installer in install row 8 and rollback row 4.
+    bool hasCitrixStep;
+
+    std::vector<const char*> extractList;  // unpack-only mode, in this order
+};
+
+class CEdition {
+public:
+    virtual ~CEdition() = default;
+
+    virtual const EditionInfo& Info() const = 0;
+
+    // Step bodies; each raises CExceptionEx on failure. The pre-step does nothing unless
+    // the edition has one.
+    virtual void RemoveStaleStubDevice(CInstallProcess& process) const;
+    virtual void InstallSystemFiles(CInstallProcess& process) const = 0;
+    virtual void InstallDrivers(CInstallProcess& process) const = 0;
+};
+
+inline void CEdition::RemoveStaleStubDevice(CInstallProcess&) const {}

@@ -1,0 +1,83 @@
+// The install script on top of the engine: the ordered steps with their progress
+// reports, the failure message and rollback, and the unpack-only extraction. What is
+// installed where comes from the edition.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/installer.h"
+#include "product/edition.h"
+#include "product/install_host.h"
+
+// The install process's module number: the upper half of its errors' "arg0".
+constexpr std::uint16_t INSTALL_PROCESS_MODULE = 4096;
+
+class CInstallProcess : public CInstaller {
+public:
+    // install (the inverse of -unpack) is accepted and not used. app and edition stay the
+    // caller's and must outlive the object. Raises CExceptionEx as the engine does.
+    CInstallProcess(os::HANDLE logFile, int captureSetupApiLog, int install, IInstallHost* app, int vistaOrLater,
+                    const CEdition& edition);
+
+    // The package status of the running program's package (PACK_OK ...). Never throws.
+    int CheckPackage();
+    // Runs the install steps; a failure is shown, rolled back and sets *failed to 1.
+    // Never throws CExceptionEx; *failed stays as it was on success.
+    void Install(std::int32_t* rebootFlag, std::int32_t* failed, os::HWND owner);
+    // After a successful install, when the option is set. Never throws.
+    void CreateFirewallRules();
+    // Extracts every payload file into a new folder beside the current directory.
+    void UnpackOnly();
+    // Nonzero when Windows accepted the restart request.
+    int RestartComputer();
+
+    // ---- the install steps (rows of RunInstallSteps) --------------------------------------
+    void RemoveStaleStubDevice();
+    void InstallSystemFiles();
+    void CreateProgramFolder();
+    void InstallProgramFiles();
+    void InstallDrivers();
+    void InstallMainService();
+    void StartServices();
+    // register 1 runs the Citrix support installer's registration, 0 its removal. Never
+    // throws.
+    void RegisterCitrixSupport(int registerDll);
+    void CreateProgramShortcuts();
+    void RegisterUninstall();
+
+    void RunInstallSteps();
+    void Rollback();
+    void StopInstalledServices();
+    void ExtractAllFiles();
+    // CreateShortcut whose failure is only a warning in the log: 1 made, 0 not.
+    int TryCreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
+                          const char* shortcutName, const char* arguments);
+
+    // ---- for the edition's step bodies and the product's other steps ----------------------
+    IInstallHost* GetApp() const { return m_pApp; }
+    const InstallOptions& GetOptions() const { return m_pApp->GetInstallOptions(); }
+    const CEdition& GetEdition() const { return m_edition; }
+    const EditionInfo& GetEditionInfo() const { return m_edition.Info(); }
+    int IsVistaOrLater() const { return m_vistaOrLater != 0 ? 1 : 0; }
+
+    // The system folder; its failure raises location with the last error.
+    std::string GetSystemFolder(std::uint16_t location) const;
+    // The 32-bit system folder of a 64-bit Windows; false when there is none.
+    bool GetSystemWow64Folder(std::string* folder) const;
+    // The entry's content, or false when the package has no such entry.
+    bool FindEntry(const char* entry, PackedFile* file) const;
+    // Installs the package entry into dir under name (null: the entry's own name); a
+    // missing entry raises location with the last error.
+    void InstallEntry(const char* entry, const char* dir, const char* name, std::uint16_t missingLocation);
+    // Takes back dir\name when this run created it, after a failure the step absorbs:
+    // deleted and dropped from the journal. A file that was there before is left alone.
+    void ForgetCreatedFile(const char* dir, const char* name);
+    // A string-table text with %.8x placeholders filled with the error's code and arg0.
+    std::string FormatErrorText(std::uint32_t stringId, const CExceptionEx& error) const;
+
+private:
+    IInstallHost* m_pApp;
+    std::uint32_t m_vistaOrLater;
+    const CEdition& m_edition;
+};

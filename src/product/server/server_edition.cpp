@@ -1,0 +1,118 @@
+#include "product/server/server_edition.h"
+
+#include <memory>
+#include <string>
+
+#include "product/install_process.h"
+
+namespace {
+
+const char* const BUS_DRIVER = "tspvdbus";
+const char* const BUS_DEVICE_ID = "*tspvdbusDevice";
+const char* const HOST_CONTROLLER_ID = "*tspvdhcDevice";
+
+EditionInfo MakeInfo() {
+    EditionInfo info;
+    info.displayName = "Tessaport RDP Edition - Server";
+    info.setupLogName = "tessaport-rdp-server-setup.log";
+    info.programName = "tessaportts.exe";
+    info.licenseRtfEntry = "tessaport-ts-license.rtf";
+    info.webAddress = "http://www.velotrinex.com/tessaport-rdp/";
+
+    info.serviceName = "tessaporttssrv";
+    info.serviceProgramName = "tessaporttssrv.exe";
+    info.serviceDisplayName = "Tessaport RDP Edition Server Service";
+    info.serviceDescription = "Tessaport RDP Edition Server - helps to share USB devices over IP";
+    info.serviceLoadOrderGroup = "PlugPlay";
+    info.serviceStartType = 2;
+    info.serviceDependencies = {BUS_DRIVER};
+
+    info.startList = {"tessaporttssrv"};
+    info.stopList = {"tessaporttssrv"};
+
+    info.programFiles = {
+        {"tessaportts.exe", 556}, {"tessaport-ts-license.txt", 581},
+        {"readme.txt", 586},      {"tessaport-ts-help.chm", 591},
+        {"uninstall.exe", 596},
+    };
+
+    info.mainShortcut = {"tessaportts.exe", "Tessaport RDP Edition - Server"};
+    info.menuShortcuts = {
+        {"tessaport-ts-help.chm", "Tessaport RDP Edition - Server Help"},
+        {"tessaport-ts-license.txt", "Tessaport RDP Edition - Server License"},
+        {"uninstall.exe", "Tessaport RDP Edition - Server Uninstall Wizard"},
+    };
+    info.webShortcutFile = "Tessaport RDP Edition - Server on Web.url";
+    info.desktopShortcut = {"tessaportts.exe", "Tessaport RDP Edition - Server"};
+
+    info.uninstallKeyName = "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}";
+    info.uninstallerName = "uninstall.exe";
+    info.hasCitrixStep = false;
+
+    info.extractList = {
+        "tessaporttssrv.exe", "tessaportts.exe", "tessaport-ts-license.txt", "tessaport-ts-license.rtf",
+        "uninstall.exe",      "readme.txt",      "tessaport-ts-help.chm",    "tspvdbus.sys",
+        "tspvdbus.inf",       "tspvdbus.cat",
+    };
+    return info;
+}
+
+class CServerEdition final : public CEdition {
+public:
+    const EditionInfo& Info() const override { return m_info; }
+
+    void InstallSystemFiles(CInstallProcess& process) const override {
+        const std::string system = process.GetSystemFolder(357);
+        process.InstallEntry("tessaporttssrv.exe", system.c_str(), nullptr, 360);
+        const std::string drivers = system + "\\Drivers";
+        process.InstallEntry("tspvdbus.sys", drivers.c_str(), nullptr, 442);
+
+        // Windows' own USB driver library is never replaced.
+        os::FindData found;
+        if (os::FindHandle(os::Files().FindFirstFileA((drivers + "\\usbd.sys").c_str(), &found)).IsValid()) return;
+
+        const char* entry = nullptr;
+        switch (process.GetOsKind()) {
+            case OS_KIND_XP:
+                entry = "usblibxp";
+                break;
+            case OS_KIND_VISTA:
+            case OS_KIND_VISTA_SERVER:
+                entry = "usblibvista";
+                break;
+            default:
+                return;
+        }
+        PackedFile library;
+        if (!process.FindEntry(entry, &library)) return;
+        try {
+            process.InstallFile("usbd.sys", drivers.c_str(), library.content, library.size);
+        } catch (CExceptionEx* e) {
+            std::unique_ptr<CExceptionEx> error(e);
+            // Not placing it is no failure, but a half-written system file must not stay.
+            process.ForgetCreatedFile(drivers.c_str(), "usbd.sys");
+        }
+    }
+
+    void InstallDrivers(CInstallProcess& process) const override {
+        process.GetSystemFolder(628);
+        const std::string target = process.GetOptions().targetFolder;
+        process.InstallEntry("tspvdbus.sys", target.c_str(), nullptr, 706);
+        process.InstallEntry("tspvdbus.inf", target.c_str(), nullptr, 711);
+        process.InstallEntry("tspvdbus.cat", target.c_str(), nullptr, 716);
+        const std::string inf = target + "\\tspvdbus.inf";
+        if (!process.CopyOemInf(inf.c_str())) ThrowException(INSTALL_PROCESS_MODULE, 746);
+        process.InstallWdmDriver(BUS_DRIVER, inf.c_str(), BUS_DEVICE_ID);
+        process.InstallWdmDriver(BUS_DRIVER, inf.c_str(), HOST_CONTROLLER_ID);
+    }
+
+private:
+    EditionInfo m_info = MakeInfo();
+};
+
+}  // namespace
+
+const CEdition& ServerEdition() {
+    static const CServerEdition edition;
+    return edition;
+}
