@@ -17,7 +17,8 @@ status=$?
 timeout 30 wineserver -k >/dev/null 2>&1  # only this prefix's server
 cat "$prefix.out"
 if [ "$status" -ne 0 ]; then
-    echo "exit status $status (124: timed out); stderr:"
+    [ "$status" -eq 124 ] && echo "timed out after $seconds s"
+    echo "exit status $status; stderr:"
     cat "$prefix.err"
 else
     rm -rf "$prefix"
