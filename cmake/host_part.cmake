@@ -12,6 +12,12 @@ add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES})
 target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tsp_portable PUBLIC ZLIB::ZLIB)
 
+# The editions' tables and step bodies: a program links exactly one of them.
+add_library(tsp_workstation STATIC ${TSP_WORKSTATION_SOURCES})
+target_link_libraries(tsp_workstation PUBLIC tsp_portable)
+add_library(tsp_server STATIC ${TSP_SERVER_SOURCES})
+target_link_libraries(tsp_server PUBLIC tsp_portable)
+
 add_library(tsp_fake STATIC ${TSP_FAKE_SOURCES})
 target_include_directories(tsp_fake PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(tsp_fake PUBLIC tsp_portable)
@@ -25,6 +31,8 @@ target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
 
 add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
+# The install-process tests drive both editions.
+target_link_libraries(unit_tests PRIVATE tsp_workstation tsp_server)
 target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
 add_test(NAME unit_tests COMMAND unit_tests)
 
@@ -77,3 +85,18 @@ add_test(NAME wine_package_selftest
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/package_selftest 120
         ${TSP_WINDOWS_DIR}/package_selftest.exe)
 set_tests_properties(wine_package_selftest PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 300)
+add_test(NAME wine_seam_tests
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/seam_tests 180
+        ${TSP_WINDOWS_DIR}/wine_seam_tests.exe)
+set_tests_properties(wine_seam_tests PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 300)
+add_test(NAME wine_payload
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/payload 240
+        ${TSP_WINDOWS_DIR}/payload/wine_payload_tests.exe)
+set_tests_properties(wine_payload PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 360)
+add_test(NAME wine_engine
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/engine 300
+        ${TSP_WINDOWS_DIR}/payload/wine_engine_tests.exe)
+set_tests_properties(wine_engine PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 420)

@@ -12,6 +12,12 @@ add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES})
 target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tsp_portable PUBLIC ZLIB::ZLIB)
 
+# The editions' tables and step bodies: a program links exactly one of them.
+add_library(tsp_workstation STATIC ${TSP_WORKSTATION_SOURCES})
+target_link_libraries(tsp_workstation PUBLIC tsp_portable)
+add_library(tsp_server STATIC ${TSP_SERVER_SOURCES})
+target_link_libraries(tsp_server PUBLIC tsp_portable)
+
 add_library(tsp_fake STATIC ${TSP_FAKE_SOURCES})
 target_include_directories(tsp_fake PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(tsp_fake PUBLIC tsp_portable)
@@ -25,6 +31,8 @@ target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
 
 add_executable(unit_tests_sanitized ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests_sanitized PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
+# The install-process tests drive both editions.
+target_link_libraries(unit_tests_sanitized PRIVATE tsp_workstation tsp_server)
 target_compile_definitions(unit_tests_sanitized PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
 
 add_executable(fuzz_package_reader tests/fuzz/package_reader_fuzz.cpp)

@@ -3,7 +3,26 @@ set(TSP_PORTABLE_SOURCES
     src/package/md5.cpp
     src/package/package_layout.cpp
     src/package/packed_tools.cpp
+    src/log/setup_log.cpp
     src/platform/platform.cpp
+    src/engine/exception.cpp
+    src/engine/installer.cpp
+    src/engine/files.cpp
+    src/engine/shortcuts.cpp
+    src/engine/services.cpp
+    src/engine/devices.cpp
+    src/product/citrix.cpp
+    src/product/user_iface.cpp
+    src/product/firewall.cpp
+    src/product/firewall_step.cpp
+    src/product/install_process.cpp
+)
+# Each edition's tables and step bodies; every program links exactly one of them.
+set(TSP_WORKSTATION_SOURCES
+    src/product/workstation/workstation_edition.cpp
+)
+set(TSP_SERVER_SOURCES
+    src/product/server/server_edition.cpp
 )
 set(TSP_WIN32_SOURCES
     src/platform/win32/win32_files.cpp
@@ -11,24 +30,55 @@ set(TSP_WIN32_SOURCES
     src/platform/win32/win32_registry.cpp
     src/platform/win32/win32_security.cpp
     src/platform/win32/win32_services.cpp
+    src/platform/win32/win32_devices.cpp
+    src/platform/win32/win32_shell.cpp
+    src/platform/win32/win32_firewall.cpp
+    src/platform/win32/win32_processes.cpp
     src/platform/win32/win32_platform.cpp
+)
+# Windows libraries the Win32 side of the seam links against.
+set(TSP_WIN32_LIBRARIES advapi32 ole32 oleaut32 uuid user32 setupapi newdev shell32)
+# GoogleTest programs run under Wine against the real Win32 seam.
+set(TSP_WINE_TEST_SOURCES
+    tests/wine/win32_seam_test.cpp
 )
 set(TSP_FAKE_SOURCES
     tests/fake/fault_plan.cpp
     tests/fake/fake_machine.cpp
     tests/fake/fake_security.cpp
     tests/fake/fake_services.cpp
+    tests/fake/fake_devices.cpp
+    tests/fake/fake_shell.cpp
+    tests/fake/fake_registry.cpp
+    tests/fake/fake_firewall.cpp
+    tests/fake/fake_processes.cpp
 )
 set(TSP_PACK_WRITER_SOURCES
     tools/pack/package_writer.cpp
 )
 set(TSP_UNIT_TEST_SOURCES
+    tests/unit/install_process_test.cpp
+    tests/unit/rollback_sweep_test.cpp
+    tests/unit/engine_services_test.cpp
+    tests/unit/fake_services_test.cpp
     tests/unit/md5_test.cpp
     tests/unit/package_test.cpp
     tests/unit/pack_tool_test.cpp
+    tests/unit/fake_registry_test.cpp
+    tests/unit/engine_shortcuts_test.cpp
+    tests/unit/setup_log_test.cpp
+    tests/unit/engine_core_test.cpp
+    tests/unit/engine_files_test.cpp
+    tests/unit/engine_devices_test.cpp
+    tests/unit/citrix_test.cpp
+    tests/unit/user_iface_test.cpp
+    tests/unit/firewall_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+list(TRANSFORM TSP_WORKSTATION_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+list(TRANSFORM TSP_SERVER_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WIN32_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_FAKE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_PACK_WRITER_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_UNIT_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+list(TRANSFORM TSP_WINE_TEST_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

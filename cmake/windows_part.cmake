@@ -12,9 +12,15 @@ add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES} ${TSP_WIN32_SOURCES})
 target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tsp_portable PUBLIC ${TSP_ZLIB_STATIC})
 
+# The editions' tables and step bodies: a program links exactly one of them.
+add_library(tsp_workstation STATIC ${TSP_WORKSTATION_SOURCES})
+target_link_libraries(tsp_workstation PUBLIC tsp_portable)
+add_library(tsp_server STATIC ${TSP_SERVER_SOURCES})
+target_link_libraries(tsp_server PUBLIC tsp_portable)
+
 # A console program that loads the package appended to itself and checks its table.
 add_executable(package_selftest_image tests/wine/package_selftest.cpp)
-target_link_libraries(package_selftest_image PRIVATE tsp_portable)
+target_link_libraries(package_selftest_image PRIVATE tsp_portable ${TSP_WIN32_LIBRARIES})
 
 set(TSP_SELFTEST_DIR ${PROJECT_BINARY_DIR}/selftest_payload)
 include(${PROJECT_SOURCE_DIR}/tests/wine/selftest_payload.cmake)
@@ -25,3 +31,14 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package_selftest.exe
     DEPENDS package_selftest_image ${TSP_PACK_TOOL}
     VERBATIM)
 add_custom_target(package_selftest ALL DEPENDS ${PROJECT_BINARY_DIR}/package_selftest.exe)
+
+# GoogleTest cross-built from Debian's sources, for test programs that run under Wine.
+set(TSP_GTEST_DIR /usr/src/googletest/googletest)
+add_library(wine_gtest STATIC ${TSP_GTEST_DIR}/src/gtest-all.cc ${TSP_GTEST_DIR}/src/gtest_main.cc)
+target_include_directories(wine_gtest SYSTEM PUBLIC ${TSP_GTEST_DIR}/include PRIVATE ${TSP_GTEST_DIR})
+target_compile_options(wine_gtest PRIVATE -w)
+
+# The Win32 side of the platform seam, exercised on a real (Wine) machine.
+add_executable(wine_seam_tests ${TSP_WINE_TEST_SOURCES})
+target_link_libraries(wine_seam_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
+include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)

@@ -30,6 +30,10 @@ public:
     // needed when the buffer is too small (as Windows does).
     virtual DWORD GetWindowsDirectoryA(char* buffer, DWORD size) = 0;
     virtual DWORD GetTempPathA(DWORD size, char* buffer) = 0;
+    // Same rule for the result. GetSystemWow64DirectoryA fails on a 32-bit Windows.
+    virtual DWORD GetSystemDirectoryA(char* buffer, DWORD size) = 0;
+    virtual DWORD GetSystemWow64DirectoryA(char* buffer, DWORD size) = 0;
+    virtual DWORD GetCurrentDirectoryA(DWORD size, char* buffer) = 0;
 
     // Reserve and commit read-write memory / release it.
     virtual void* VirtualAlloc(std::size_t size) = 0;

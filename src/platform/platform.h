@@ -6,11 +6,15 @@
 // from Kernel().GetLastError().
 #pragma once
 
+#include "platform/devices.h"
 #include "platform/files.h"
+#include "platform/firewall.h"
 #include "platform/kernel.h"
+#include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/services.h"
+#include "platform/shell.h"
 
 namespace os {
 
@@ -20,6 +24,10 @@ struct Platform {
     IRegistry* registry = nullptr;
     ISecurity* security = nullptr;
     IServices* services = nullptr;
+    IDevices* devices = nullptr;
+    IShell* shell = nullptr;
+    IProcesses* processes = nullptr;
+    IFirewall* firewall = nullptr;
 };
 
 // The machine the portable code talks to. Set once, before any portable code runs.
@@ -31,6 +39,10 @@ inline IFiles& Files() { return *Current().files; }
 inline IRegistry& Registry() { return *Current().registry; }
 inline ISecurity& Security() { return *Current().security; }
 inline IServices& Services() { return *Current().services; }
+inline IDevices& Devices() { return *Current().devices; }
+inline IShell& Shell() { return *Current().shell; }
+inline IProcesses& Processes() { return *Current().processes; }
+inline IFirewall& Firewall() { return *Current().firewall; }
 
 // Owns one handle and closes it on every path. Traits give the empty value and the
 // closing call.
@@ -92,10 +104,80 @@ struct ServiceHandleTraits {
     static bool IsValid(Handle h) { return h != nullptr; }
     static void Close(Handle h) { Services().CloseServiceHandle(h); }
 };
+struct ServiceLockTraits {
+    using Handle = SC_LOCK;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { Services().UnlockServiceDatabase(h); }
+};
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;    // files, tokens, processes, events
 using FindHandle = UniqueHandle<FindHandleTraits>;        // FindFirstFileA
 using RegKey = UniqueHandle<RegKeyTraits>;                // opened or created keys
 using ServiceHandle = UniqueHandle<ServiceHandleTraits>;  // manager and service handles
+using ServiceLock = UniqueHandle<ServiceLockTraits>;      // LockServiceDatabase
+
+struct DeviceInfoSetTraits {
+    using Handle = HDEVINFO;
+    static Handle Empty() { return InvalidHandle(); }
+    static bool IsValid(Handle h) { return IsValidHandle(h); }
+    static void Close(Handle h) { Devices().SetupDiDestroyDeviceInfoList(h); }
+};
+using DeviceInfoSet = UniqueHandle<DeviceInfoSetTraits>;  // SetupAPI device information sets
+
+struct ShellLinkTraits {
+    using Handle = PSHELLLINK;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { Shell().ReleaseShellLink(h); }
+};
+struct PersistFileTraits {
+    using Handle = PPERSISTFILE;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { Shell().ReleasePersistFile(h); }
+};
+using ShellLinkPtr = UniqueHandle<ShellLinkTraits>;      // one reference to IShellLinkA
+using PersistFilePtr = UniqueHandle<PersistFileTraits>;  // one reference to IPersistFile
+
+// One reference to a firewall interface, given back with the area's Release call for it.
+template <typename H, ULONG (IFirewall::*ReleaseCall)(H)>
+struct FirewallRefTraits {
+    using Handle = H;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { (Firewall().*ReleaseCall)(h); }
+};
+using NetFwMgrPtr = UniqueHandle<FirewallRefTraits<PNETFWMGR, &IFirewall::ReleaseNetFwMgr>>;
+using NetFwPolicyPtr = UniqueHandle<FirewallRefTraits<PNETFWPOLICY, &IFirewall::ReleasePolicy>>;
+using NetFwProfilePtr = UniqueHandle<FirewallRefTraits<PNETFWPROFILE, &IFirewall::ReleaseProfile>>;
+using NetFwAuthAppsPtr = UniqueHandle<FirewallRefTraits<PNETFWAUTHAPPS, &IFirewall::ReleaseAuthorizedApplications>>;
+using NetFwAuthAppPtr = UniqueHandle<FirewallRefTraits<PNETFWAUTHAPP, &IFirewall::ReleaseAuthorizedApplication>>;
+using NetFwPolicy2Ptr = UniqueHandle<FirewallRefTraits<PNETFWPOLICY2, &IFirewall::ReleasePolicy2>>;
+using NetFwRulesPtr = UniqueHandle<FirewallRefTraits<PNETFWRULES, &IFirewall::ReleaseRules>>;
+using NetFwRulePtr = UniqueHandle<FirewallRefTraits<PNETFWRULE, &IFirewall::ReleaseRule>>;
+using UnknownPtr = UniqueHandle<FirewallRefTraits<PUNKNOWN, &IFirewall::ReleaseUnknown>>;
+using EnumVariantPtr = UniqueHandle<FirewallRefTraits<PENUMVARIANT, &IFirewall::ReleaseEnumVariant>>;
+using DispatchPtr = UniqueHandle<FirewallRefTraits<PDISPATCH, &IFirewall::ReleaseDispatch>>;
+
+// Balances a successful CoInitialize with CoUninitialize on every path. Declare it before
+// the interface pointers of the apartment, so that they are released first.
+class ComApartment {
+public:
+    ComApartment() = default;
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (m_initialized) Shell().CoUninitialize();
+    }
+    HRESULT Initialize() {
+        const HRESULT hr = Shell().CoInitialize();
+        m_initialized = Succeeded(hr);
+        return hr;
+    }
+
+private:
+    bool m_initialized = false;
+};
 
 }  // namespace os

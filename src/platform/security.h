@@ -18,6 +18,13 @@ public:
                                           PSID* sid) = 0;
     virtual void FreeSid(PSID sid) = 0;
     virtual BOOL EqualSid(PSID a, PSID b) = 0;
+
+    // system null: the local machine.
+    virtual BOOL LookupPrivilegeValueA(const char* system, const char* name, Luid* luid) = 0;
+    // Succeeds even when the token lacks one of the privileges: the last error then is
+    // ERROR_NOT_ALL_ASSIGNED. previous and returnLength may be null.
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TokenPrivileges* newState,
+                                       DWORD bufferLength, TokenPrivileges* previous, DWORD* returnLength) = 0;
 };
 
 }  // namespace os

@@ -18,6 +18,7 @@ using HANDLE = void*;
 using HKEY = void*;
 using SC_HANDLE = void*;
 using PSID = void*;
+using HWND = void*;  // a window, as the shell and message calls take it
 
 // INVALID_HANDLE_VALUE: the all-ones pointer, as on Windows.
 inline HANDLE InvalidHandle() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
@@ -52,6 +53,34 @@ struct SidAndAttributes {
 struct TokenGroups {
     DWORD groupCount;
     SidAndAttributes groups[1];
+};
+
+// COM results: negative values are failures.
+using HRESULT = std::int32_t;
+using ULONG = std::uint32_t;
+using UINT = std::uint32_t;
+inline bool Succeeded(HRESULT hr) { return hr >= 0; }
+inline bool Failed(HRESULT hr) { return hr < 0; }
+
+// The shell link object's interfaces as the seam hands them out (IShellLinkA*,
+// IPersistFile*); each reference is given back with its own Release call.
+struct ShellLinkObject;
+struct PersistFileObject;
+using PSHELLLINK = ShellLinkObject*;
+using PPERSISTFILE = PersistFileObject*;
+
+// LUID, LUID_AND_ATTRIBUTES and TOKEN_PRIVILEGES, field for field.
+struct Luid {
+    DWORD lowPart;
+    LONG highPart;
+};
+struct LuidAndAttributes {
+    Luid luid;
+    DWORD attributes;
+};
+struct TokenPrivileges {
+    DWORD privilegeCount;
+    LuidAndAttributes privileges[1];
 };
 
 }  // namespace os

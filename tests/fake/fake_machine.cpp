@@ -4,8 +4,13 @@
 #include <cctype>
 #include <cstring>
 
+#include "fake/fake_devices.h"
+#include "fake/fake_firewall.h"
+#include "fake/fake_processes.h"
 #include "fake/fake_security.h"
 #include "fake/fake_services.h"
+#include "fake/fake_registry.h"
+#include "fake/fake_shell.h"
 #include "platform/constants.h"
 
 namespace fake {
@@ -69,11 +74,23 @@ CFakeMachine::CFakeMachine()
       files(*this),
       security(*new CFakeSecurity(*this)),
       services(*new CFakeServices(*this)),
+      registry(*new CFakeRegistry(*this)),
+      shell(*new CFakeShell(*this)),
+      devices(*new CFakeDevices(*this)),
+      firewall(*new CFakeFirewall(*this)),
+      processes(*new CFakeProcesses(*this)),
       m_security(&security),
-      m_services(&services) {
+      m_services(&services),
+      m_registry(&registry),
+      m_shell(&shell),
+      m_devices(&devices),
+      m_firewall(&firewall),
+      m_processes(&processes) {
     m_previous = Current();
     files.MakeDirectory("C:\\");
     files.MakeDirectory(kernel.windowsDirectory + "\\system32\\drivers");
+    files.MakeDirectory(kernel.wow64Directory);
+    files.MakeDirectory(kernel.currentDirectory);
     files.MakeDirectory(kernel.windowsDirectory + "\\inf");
     files.MakeDirectory(NormalizePath(kernel.tempPath));
     files.MakeDirectory("C:\\Program Files");
@@ -88,6 +105,11 @@ void CFakeMachine::Install() {
     platform.files = &files;
     platform.security = &security;
     platform.services = &services;
+    platform.registry = &registry;
+    platform.shell = &shell;
+    platform.devices = &devices;
+    platform.firewall = &firewall;
+    platform.processes = &processes;
     os::Install(platform);
 }
 
@@ -201,6 +223,25 @@ DWORD CFakeKernel::GetTempPathA(DWORD size, char* buffer) {
     return CopyOut(tempPath, buffer, size);
 }
 
+DWORD CFakeKernel::GetSystemDirectoryA(char* buffer, DWORD size) {
+    if (m_machine.Fail("GetSystemDirectoryA")) return 0;
+    return CopyOut(systemDirectory, buffer, size);
+}
+
+DWORD CFakeKernel::GetSystemWow64DirectoryA(char* buffer, DWORD size) {
+    if (m_machine.Fail("GetSystemWow64DirectoryA")) return 0;
+    if (wow64Directory.empty()) {
+        m_machine.lastError = ERROR_CALL_NOT_IMPLEMENTED;
+        return 0;
+    }
+    return CopyOut(wow64Directory, buffer, size);
+}
+
+DWORD CFakeKernel::GetCurrentDirectoryA(DWORD size, char* buffer) {
+    if (m_machine.Fail("GetCurrentDirectoryA")) return 0;
+    return CopyOut(currentDirectory, buffer, size);
+}
+
 void* CFakeKernel::VirtualAlloc(std::size_t size) {
     if (m_machine.Fail("VirtualAlloc")) return nullptr;
     if (size == 0) {
@@ -277,6 +318,7 @@ bool CFakeFiles::HasChildren(const std::string& key) const {
 HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
                                DWORD attributes) {
     if (Fail("CreateFileA")) return InvalidHandle();
+    if (CFakeProcesses::IsPipeName(path)) return m_machine.processes.OpenPipe(path, access);
     if (path == nullptr || *path == '\0') {
         SetError(ERROR_PATH_NOT_FOUND);
         return InvalidHandle();
@@ -380,6 +422,7 @@ DWORD CFakeFiles::SetFilePointer(HANDLE file, LONG distance, DWORD origin) {
 BOOL CFakeFiles::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
     if (read) *read = 0;
     if (Fail("ReadFile")) return 0;
+    if (m_machine.processes.IsPipe(file)) return m_machine.processes.ReadPipe(file, buffer, size, read);
     Open* open = FindOpen(file);
     if (open == nullptr || !(open->access & GENERIC_READ)) {
         return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
@@ -396,6 +439,7 @@ BOOL CFakeFiles::ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 BOOL CFakeFiles::WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) {
     if (written) *written = 0;
     if (Fail("WriteFile")) return 0;
+    if (m_machine.processes.IsPipe(file)) return m_machine.processes.WritePipe(file, buffer, size, written);
     Open* open = FindOpen(file);
     if (open == nullptr || !(open->access & GENERIC_WRITE)) {
         return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);

@@ -48,6 +48,9 @@ public:
     os::BOOL GetVersionExA(os::OsVersion* version) override;
     os::DWORD GetWindowsDirectoryA(char* buffer, os::DWORD size) override;
     os::DWORD GetTempPathA(os::DWORD size, char* buffer) override;
+    os::DWORD GetSystemDirectoryA(char* buffer, os::DWORD size) override;
+    os::DWORD GetSystemWow64DirectoryA(char* buffer, os::DWORD size) override;
+    os::DWORD GetCurrentDirectoryA(os::DWORD size, char* buffer) override;
     void* VirtualAlloc(std::size_t size) override;
     os::BOOL VirtualFree(void* block) override;
     void OutputDebugStringA(const char* text) override;
@@ -56,6 +59,9 @@ public:
     std::string modulePath = "C:\\setup\\tsport_setup.exe";
     std::string windowsDirectory = "C:\\Windows";
     std::string tempPath = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
+    std::string systemDirectory = "C:\\Windows\\system32";
+    std::string wow64Directory = "C:\\Windows\\SysWOW64";  // empty: a 32-bit Windows
+    std::string currentDirectory = "C:\\setup";
     os::OsVersion version = DefaultVersion();
     os::DWORD tickCount = 1000000;      // advanced by Sleep and tickStep
     os::DWORD tickStep = 0;             // added on every GetTickCount
@@ -162,6 +168,11 @@ private:
 
 class CFakeSecurity;
 class CFakeServices;
+class CFakeRegistry;
+class CFakeShell;
+class CFakeDevices;
+class CFakeFirewall;
+class CFakeProcesses;
 
 class CFakeMachine {
 public:
@@ -188,6 +199,11 @@ public:
     CFakeFiles files;
     CFakeSecurity& security;
     CFakeServices& services;
+    CFakeRegistry& registry;
+    CFakeShell& shell;
+    CFakeDevices& devices;
+    CFakeFirewall& firewall;
+    CFakeProcesses& processes;
 
 private:
     CFaultPlan m_faults;
@@ -195,6 +211,11 @@ private:
     // Areas declared in their own headers, owned here.
     std::unique_ptr<CFakeSecurity> m_security;
     std::unique_ptr<CFakeServices> m_services;
+    std::unique_ptr<CFakeRegistry> m_registry;
+    std::unique_ptr<CFakeShell> m_shell;
+    std::unique_ptr<CFakeDevices> m_devices;
+    std::unique_ptr<CFakeFirewall> m_firewall;
+    std::unique_ptr<CFakeProcesses> m_processes;
     std::map<std::uintptr_t, IHandleOwner*> m_handles;
     std::uintptr_t m_nextHandle = 0x100;
 };

@@ -21,6 +21,10 @@ public:
                                       os::PSID* sid) override;
     void FreeSid(os::PSID sid) override;
     os::BOOL EqualSid(os::PSID a, os::PSID b) override;
+    os::BOOL LookupPrivilegeValueA(const char* system, const char* name, os::Luid* luid) override;
+    os::BOOL AdjustTokenPrivileges(os::HANDLE token, os::BOOL disableAll, const os::TokenPrivileges* newState,
+                                   os::DWORD bufferLength, os::TokenPrivileges* previous,
+                                   os::DWORD* returnLength) override;
 
     void CloseOwned(os::HANDLE handle) override;
 
@@ -34,9 +38,21 @@ public:
     std::size_t OpenTokenCount() const { return m_tokens.size(); }
     std::size_t LiveSidCount() const { return m_sids.size(); }
 
+    // The privileges the token holds, by name, each enabled or not. By default those of an
+    // elevated administrator as a program starts: SeShutdownPrivilege held but disabled.
+    std::map<std::string, bool> privileges;
+    bool PrivilegeEnabled(const std::string& name) const;
+    // Every change AdjustTokenPrivileges made, in order.
+    struct PrivilegeChange {
+        std::string name;
+        bool enabled;
+    };
+    std::vector<PrivilegeChange> privilegeChanges;
+
 private:
     CFakeMachine& m_machine;
     std::map<std::uintptr_t, bool> m_tokens;
+    std::map<std::uintptr_t, os::DWORD> m_tokenAccess;  // the access each token handle was opened with
     std::map<void*, std::vector<std::uint8_t>> m_sids;  // SIDs from AllocateAndInitializeSid
 };
 

@@ -46,6 +46,14 @@ DWORD Win32Kernel::GetWindowsDirectoryA(char* buffer, DWORD size) { return ::Get
 
 DWORD Win32Kernel::GetTempPathA(DWORD size, char* buffer) { return ::GetTempPathA(size, buffer); }
 
+DWORD Win32Kernel::GetSystemDirectoryA(char* buffer, DWORD size) { return ::GetSystemDirectoryA(buffer, size); }
+
+DWORD Win32Kernel::GetSystemWow64DirectoryA(char* buffer, DWORD size) {
+    return ::GetSystemWow64DirectoryA(buffer, size);
+}
+
+DWORD Win32Kernel::GetCurrentDirectoryA(DWORD size, char* buffer) { return ::GetCurrentDirectoryA(size, buffer); }
+
 void* Win32Kernel::VirtualAlloc(std::size_t size) {
     return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }

@@ -32,4 +32,22 @@ void Win32Security::FreeSid(PSID sid) { ::FreeSid(sid); }
 
 BOOL Win32Security::EqualSid(PSID a, PSID b) { return ::EqualSid(a, b); }
 
+static_assert(sizeof(Luid) == sizeof(LUID), "LUID layout");
+static_assert(sizeof(LuidAndAttributes) == sizeof(LUID_AND_ATTRIBUTES), "privilege layout");
+static_assert(offsetof(TokenPrivileges, privileges) == offsetof(TOKEN_PRIVILEGES, Privileges), "privilege layout");
+
+BOOL Win32Security::LookupPrivilegeValueA(const char* system, const char* name, Luid* luid) {
+    return ::LookupPrivilegeValueA(system, name, reinterpret_cast<PLUID>(luid));
+}
+
+BOOL Win32Security::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TokenPrivileges* newState,
+                                          DWORD bufferLength, TokenPrivileges* previous, DWORD* returnLength) {
+    ::DWORD length = 0;
+    const BOOL ok = ::AdjustTokenPrivileges(
+        token, disableAll, reinterpret_cast<PTOKEN_PRIVILEGES>(const_cast<TokenPrivileges*>(newState)), bufferLength,
+        reinterpret_cast<PTOKEN_PRIVILEGES>(previous), returnLength ? &length : nullptr);
+    if (returnLength) *returnLength = length;
+    return ok;
+}
+
 }  // namespace os
