@@ -1,36 +1,206 @@
-# The payload's stand-in programs, drivers and INF files, built side by side in one folder
-# together with the Wine test that installs them from there.
+# The payload: stand-ins of the product's files, which the two installers carry. Every
+# package entry is built or copied into one folder under its entry name; the Wine tests
+# that prove the stand-ins are built into the same folder.
+#
+# For the installers' packing step (tools/pack, after this file is included):
+#   TSP_WORKSTATION_ENTRIES, TSP_SERVER_ENTRIES   NAME=PATH items in the packages' stored order
+#   TSP_WORKSTATION_ENTRY_FILES, TSP_SERVER_ENTRY_FILES   the same files' paths (for DEPENDS)
+#   <payload>/workstation_entries.txt, server_entries.txt   the same as tsport_pack --list files
+#   target payload_files   builds every entry
 set(TSP_PAYLOAD_DIR ${PROJECT_BINARY_DIR}/payload)
 set(TSP_PAYLOAD_SRC ${PROJECT_SOURCE_DIR}/payload)
+set(TSP_IDENTITY_DIR ${PROJECT_BINARY_DIR}/payload_identity)
 
+enable_language(RC)
 find_path(TSP_DDK_INCLUDE ntddk.h PATH_SUFFIXES ddk REQUIRED)
 
-# The product's service: one program for both editions' service names.
-add_executable(tsp_service ${TSP_PAYLOAD_SRC}/service/service_main.cpp)
+# Each binary names its package entry in a version resource, so installed copies can be
+# told apart whatever name they were installed under.
+function(tsp_write_identity dir file_name description file_type file_subtype)
+    file(CONFIGURE OUTPUT ${dir}/standin_identity.h
+        CONTENT "#define TSP_FILE_NAME \"@file_name@\"
+#define TSP_FILE_DESCRIPTION \"@description@\"
+#define TSP_FILE_TYPE @file_type@
+#define TSP_FILE_SUBTYPE @file_subtype@
+" @ONLY)
+endfunction()
 
-# Kernel drivers: native subsystem, entry DriverEntry, only ntoskrnl.
-function(tsp_add_driver target source)
-    add_executable(${target} ${source})
-    set_target_properties(${target} PROPERTIES SUFFIX ".sys")
+function(tsp_identity target file_name description file_type file_subtype)
+    set(dir ${TSP_IDENTITY_DIR}/${target})
+    tsp_write_identity(${dir} ${file_name} "${description}" ${file_type} ${file_subtype})
+    target_include_directories(${target} PRIVATE ${dir})
+    target_sources(${target} PRIVATE ${TSP_PAYLOAD_SRC}/common/version.rc)
+endfunction()
+
+set(TSP_PAYLOAD_TARGETS)
+
+# Programs. The service is built per edition (0: announces nothing, for tests of the
+# service mechanics); the version it reports comes from its service key, see presence.cpp.
+function(tsp_add_service target edition description)
+    add_executable(${target} ${TSP_PAYLOAD_SRC}/service/service_main.cpp ${TSP_PAYLOAD_SRC}/service/presence.cpp)
+    target_compile_definitions(${target} PRIVATE TSP_SERVICE_EDITION=${edition})
+    target_compile_options(${target} PRIVATE -fno-exceptions)  # no unwinding runtime for nothing
+    tsp_identity(${target} ${target}.exe "${description}" VFT_APP VFT2_UNKNOWN)
+    set(TSP_PAYLOAD_TARGETS ${TSP_PAYLOAD_TARGETS} ${target} PARENT_SCOPE)
+endfunction()
+tsp_add_service(tsp_service 0 "Test service without a product channel (stand-in)")
+tsp_add_service(tessaportwssrv 1 "Tessaport RDP Edition Workstation Service (stand-in)")
+tsp_add_service(tessaporttssrv 2 "Tessaport RDP Edition Server Service (stand-in)")
+
+# kind: WIN32 for a windowed program, or empty for a console one.
+function(tsp_add_program target entry kind source edition description)
+    add_executable(${target} ${kind} ${TSP_PAYLOAD_SRC}/programs/${source} ${TSP_PAYLOAD_SRC}/common/standin.cpp)
+    target_include_directories(${target} PRIVATE ${TSP_PAYLOAD_SRC}/common)
+    target_compile_options(${target} PRIVATE -fno-exceptions)
+    get_filename_component(stem ${entry} NAME_WE)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${stem})
+    if(edition)
+        target_compile_definitions(${target} PRIVATE TSP_STANDIN_EDITION=${edition})
+    endif()
+    tsp_identity(${target} ${entry} "${description}" VFT_APP VFT2_UNKNOWN)
+    set(TSP_PAYLOAD_TARGETS ${TSP_PAYLOAD_TARGETS} ${target} PARENT_SCOPE)
+endfunction()
+tsp_add_program(payload_tessaportws tessaportws.exe WIN32 user_program.cpp 1
+    "Tessaport RDP Edition - Workstation (stand-in)")
+tsp_add_program(payload_tessaportts tessaportts.exe WIN32 user_program.cpp 2
+    "Tessaport RDP Edition - Server (stand-in)")
+tsp_add_program(payload_rde_installer tsport_rde_installer.exe WIN32 rde_installer.cpp ""
+    "Citrix support installer of Tessaport RDP Edition (stand-in)")
+tsp_add_program(payload_uninstall uninstall.exe WIN32 uninstall.cpp ""
+    "Tessaport RDP Edition uninstaller (placeholder)")
+tsp_add_program(payload_tsprdpwsh tsprdpwsh.exe "" aux_program.cpp 1
+    "Tessaport RDP Edition - Workstation auxiliary program (stand-in)")
+tsp_add_program(payload_tsprdptsh tsprdptsh.exe "" aux_program.cpp 2
+    "Tessaport RDP Edition - Server auxiliary program (stand-in)")
+
+# Client libraries: no C runtime, DllMain as the entry, one export naming the file.
+add_library(payload_tsprdpclnt SHARED ${TSP_PAYLOAD_SRC}/dlls/client_dll.c)
+set_target_properties(payload_tsprdpclnt PROPERTIES PREFIX "" OUTPUT_NAME tsprdpclnt)
+target_link_options(payload_tsprdpclnt PRIVATE -nostdlib -Wl,-e,DllMain)
+tsp_identity(payload_tsprdpclnt tsprdpclnt.dll "Tessaport RDP Edition RDP client library (stand-in)" VFT_DLL
+    VFT2_UNKNOWN)
+list(APPEND TSP_PAYLOAD_TARGETS payload_tsprdpclnt)
+
+# The two libraries the workstation installs into the 32-bit system folder only are 32-bit,
+# built with MinGW's i686 compiler (the mingw-w64 package brings it). Without it they are
+# built 64-bit like the rest, and would not load there on a real Windows.
+find_program(TSP_I686_CC NAMES i686-w64-mingw32-gcc-win32 i686-w64-mingw32-gcc)
+find_program(TSP_I686_WINDRES NAMES i686-w64-mingw32-windres)
+set(TSP_PAYLOAD_OUTPUTS)
+function(tsp_add_wow64_dll entry description)
+    get_filename_component(stem ${entry} NAME_WE)
+    if(TSP_I686_CC AND TSP_I686_WINDRES)
+        set(dir ${TSP_IDENTITY_DIR}/dll32_${stem})
+        tsp_write_identity(${dir} ${entry} "${description}" VFT_DLL VFT2_UNKNOWN)
+        add_custom_command(OUTPUT ${TSP_PAYLOAD_DIR}/${entry}
+            COMMAND ${TSP_I686_WINDRES} -I${dir} -i ${TSP_PAYLOAD_SRC}/common/version.rc -o ${dir}/version.o
+            COMMAND ${TSP_I686_CC} -Wall -Wextra -Os -s -shared -nostdlib -Wl,-e,_DllMain@12 -Wl,--gc-sections
+                    -I${dir} -o ${TSP_PAYLOAD_DIR}/${entry} ${TSP_PAYLOAD_SRC}/dlls/client_dll.c ${dir}/version.o
+            DEPENDS ${TSP_PAYLOAD_SRC}/dlls/client_dll.c ${TSP_PAYLOAD_SRC}/common/version.rc
+                    ${dir}/standin_identity.h
+            COMMENT "Building 32-bit ${entry}"
+            VERBATIM)
+        set(TSP_PAYLOAD_OUTPUTS ${TSP_PAYLOAD_OUTPUTS} ${TSP_PAYLOAD_DIR}/${entry} PARENT_SCOPE)
+    else()
+        add_library(payload_${stem} SHARED ${TSP_PAYLOAD_SRC}/dlls/client_dll.c)
+        set_target_properties(payload_${stem} PROPERTIES PREFIX "" OUTPUT_NAME ${stem})
+        target_link_options(payload_${stem} PRIVATE -nostdlib -Wl,-e,DllMain)
+        tsp_identity(payload_${stem} ${entry} "${description}" VFT_DLL VFT2_UNKNOWN)
+        set(TSP_PAYLOAD_TARGETS ${TSP_PAYLOAD_TARGETS} payload_${stem} PARENT_SCOPE)
+    endif()
+endfunction()
+tsp_add_wow64_dll(tspctxclnt.dll "Tessaport RDP Edition Citrix client library (stand-in)")
+tsp_add_wow64_dll(tsprdpclnt_x86_64.dll "Tessaport RDP Edition RDP client library, 32-bit (stand-in)")
+if(TSP_I686_CC AND TSP_I686_WINDRES)
+    set(TSP_WOW64_DLL_MACHINE 0x014c)
+else()
+    message(STATUS "No i686 MinGW compiler: tspctxclnt.dll and tsprdpclnt_x86_64.dll are built 64-bit")
+    set(TSP_WOW64_DLL_MACHINE 0x8664)
+endif()
+
+# Kernel drivers: native subsystem, entry DriverEntry, only ntoskrnl. A plain driver loads
+# and unloads; a PnP driver also runs the devices bound to it and enables an interface on
+# each. usblibvista and usblibxp become usbd.sys, which on Windows is a library of USB
+# routines for other drivers: the stand-ins export none.
+function(tsp_add_driver target source entry description)
+    add_executable(${target} ${TSP_PAYLOAD_SRC}/drivers/${source})
+    get_filename_component(stem ${entry} NAME_WE)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${stem} SUFFIX ".sys")
+    if(NOT entry MATCHES "[.]sys$")
+        # The linker names every image it writes *.exe, so a name without one is a copy.
+        set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/payload_images)
+        add_custom_command(OUTPUT ${TSP_PAYLOAD_DIR}/${entry}
+            COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${TSP_PAYLOAD_DIR}/${entry}
+            DEPENDS ${target}
+            VERBATIM)
+        set(TSP_PAYLOAD_OUTPUTS ${TSP_PAYLOAD_OUTPUTS} ${TSP_PAYLOAD_DIR}/${entry} PARENT_SCOPE)
+    endif()
     target_include_directories(${target} SYSTEM PRIVATE ${TSP_DDK_INCLUDE})
+    target_include_directories(${target} PRIVATE ${TSP_PAYLOAD_SRC}/drivers)
     target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native -e DriverEntry)
     target_link_libraries(${target} PRIVATE ntoskrnl)
+    tsp_identity(${target} ${entry} "${description}" VFT_DRV VFT2_DRV_SYSTEM)
+    set(TSP_PAYLOAD_TARGETS ${TSP_PAYLOAD_TARGETS} ${target} PARENT_SCOPE)
 endfunction()
-tsp_add_driver(tsp_legacy ${TSP_PAYLOAD_SRC}/drivers/legacy_driver.c)
-tsp_add_driver(tspvdbus ${TSP_PAYLOAD_SRC}/drivers/pnp_driver.c)
+tsp_add_driver(tsp_legacy legacy_driver.c tsp_legacy.sys "Test kernel driver (stand-in)")
+tsp_add_driver(payload_tsppnptls legacy_driver.c tsppnptls.sys "Tessaport RDP Edition PnP Device (stand-in)")
+tsp_add_driver(payload_tspvd legacy_driver.c tspvd.sys
+    "Tessaport RDP Edition Stub Device, before Windows Vista (stand-in)")
+tsp_add_driver(payload_tspvd_vista pnp_driver.c tspvd_vista.sys "Tessaport RDP Edition Stub Device (stand-in)")
+target_compile_definitions(payload_tspvd_vista PRIVATE TSP_DEVICE_INTERFACE_INIT=TSPVD_INTERFACE_GUID_INIT)
+tsp_add_driver(tspvdbus pnp_driver.c tspvdbus.sys "Tessaport RDP Edition Virtual USB Bus (stand-in)")
+target_compile_definitions(tspvdbus PRIVATE TSP_DEVICE_INTERFACE_INIT=TSPVDBUS_INTERFACE_GUID_INIT)
+tsp_add_driver(payload_usblibvista legacy_driver.c usblibvista "USB driver library, Windows Vista or later (stand-in)")
+tsp_add_driver(payload_usblibxp legacy_driver.c usblibxp "USB driver library, Windows XP (stand-in)")
 
-set(TSP_PAYLOAD_PROGRAMS tsp_service tsp_legacy tspvdbus)
-set_target_properties(${TSP_PAYLOAD_PROGRAMS} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
-foreach(file tspvdbus.inf tspvdbus.cat)
-    configure_file(${TSP_PAYLOAD_SRC}/drivers/${file} ${TSP_PAYLOAD_DIR}/${file} COPYONLY)
+foreach(target ${TSP_PAYLOAD_TARGETS})
+    get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+    if(NOT dir)
+        set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
+    endif()
 endforeach()
 
-# The stand-ins installed for real under Wine with plain Win32 calls.
-add_executable(wine_payload_tests ${PROJECT_SOURCE_DIR}/tests/wine/payload_test.cpp)
-target_include_directories(wine_payload_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers)
-target_link_libraries(wine_payload_tests PRIVATE wine_gtest setupapi newdev advapi32)
+# INF files, catalogue placeholders and documents. Texts get CR LF and the version.
+foreach(file tspvdbus.inf tspvdbus.cat tspvd.inf tspvd.cat tspvd_vista.cat)
+    configure_file(${TSP_PAYLOAD_SRC}/drivers/${file} ${TSP_PAYLOAD_DIR}/${file} @ONLY NEWLINE_STYLE CRLF)
+endforeach()
+foreach(file readme.txt tessaport-ws-license.txt tessaport-ws-license.rtf tessaport-ws-help.chm
+        tessaport-ts-license.txt tessaport-ts-license.rtf tessaport-ts-help.chm)
+    configure_file(${TSP_PAYLOAD_SRC}/docs/${file} ${TSP_PAYLOAD_DIR}/${file} @ONLY NEWLINE_STYLE CRLF)
+endforeach()
+
+add_custom_target(payload_files ALL DEPENDS ${TSP_PAYLOAD_OUTPUTS})
+add_dependencies(payload_files ${TSP_PAYLOAD_TARGETS})
+
+# The packages' entries in their stored order.
+set(TSP_WORKSTATION_ENTRY_NAMES
+    tessaportwssrv.exe tessaportws.exe tessaport-ws-license.txt tessaport-ws-license.rtf tessaport-ws-help.chm
+    readme.txt uninstall.exe tsprdpwsh.exe tsppnptls.sys tspvd.sys tspvd_vista.sys tspvd.cat tspvd.inf
+    tspvd_vista.cat tsprdpclnt.dll tspctxclnt.dll tsport_rde_installer.exe tsprdpclnt_x86_64.dll usblibvista usblibxp)
+set(TSP_SERVER_ENTRY_NAMES
+    tessaporttssrv.exe tessaportts.exe tessaport-ts-license.txt tessaport-ts-license.rtf tessaport-ts-help.chm
+    readme.txt uninstall.exe tsprdptsh.exe tspvdbus.sys tspvdbus.inf tspvdbus.cat usblibvista usblibxp)
+foreach(edition WORKSTATION SERVER)
+    set(TSP_${edition}_ENTRIES)
+    set(TSP_${edition}_ENTRY_FILES)
+    set(list_text "")
+    foreach(name ${TSP_${edition}_ENTRY_NAMES})
+        list(APPEND TSP_${edition}_ENTRIES ${name}=${TSP_PAYLOAD_DIR}/${name})
+        list(APPEND TSP_${edition}_ENTRY_FILES ${TSP_PAYLOAD_DIR}/${name})
+        string(APPEND list_text "${name}=${TSP_PAYLOAD_DIR}/${name}\n")
+    endforeach()
+    string(TOLOWER ${edition} lower)
+    file(CONFIGURE OUTPUT ${TSP_PAYLOAD_DIR}/${lower}_entries.txt CONTENT "${list_text}")
+endforeach()
+
+# The stand-ins proven under Wine with plain Win32 calls.
+add_executable(wine_payload_tests ${PROJECT_SOURCE_DIR}/tests/wine/payload_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/wine/payload_programs_test.cpp ${TSP_PAYLOAD_SRC}/common/standin.cpp)
+target_include_directories(wine_payload_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers ${TSP_PAYLOAD_SRC}/common)
+target_compile_definitions(wine_payload_tests PRIVATE TSP_WOW64_DLL_MACHINE=${TSP_WOW64_DLL_MACHINE})
+target_link_libraries(wine_payload_tests PRIVATE wine_gtest setupapi newdev advapi32 version user32)
 set_target_properties(wine_payload_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
-add_dependencies(wine_payload_tests ${TSP_PAYLOAD_PROGRAMS})
+add_dependencies(wine_payload_tests payload_files)
 
 # The installer engine's operations carried out for real through the Win32 seam, with
 # the stand-ins above as what it installs.
@@ -38,4 +208,4 @@ add_executable(wine_engine_tests ${PROJECT_SOURCE_DIR}/tests/wine/engine_wine_te
 target_include_directories(wine_engine_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers)
 target_link_libraries(wine_engine_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
 set_target_properties(wine_engine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
-add_dependencies(wine_engine_tests ${TSP_PAYLOAD_PROGRAMS})
+add_dependencies(wine_engine_tests payload_files)

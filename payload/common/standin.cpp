@@ -55,7 +55,8 @@ const char* ArgumentsOf(const char* commandLine) {
         name = name != nullptr ? name + 1 : own;
         const size_t length = std::strlen(name);
         for (const char* at = commandLine; *at != '\0'; ++at) {
-            if (!SameTextAt(at, name, length)) continue;
+            const bool starts = at == commandLine || at[-1] == '\\' || at[-1] == '/' || at[-1] == '"' || at[-1] == ':';
+            if (!starts || !SameTextAt(at, name, length)) continue;
             const char* after = at + length;
             if (*after == '"') ++after;
             if (*after == '\0' || IsBlank(*after)) return after;

@@ -1,12 +1,18 @@
 // A function driver for root-enumerated devices: it attaches one device object to each
 // device the PnP manager gives it, passes every request down the stack, and lets go of the
 // device when it is removed. It owns no hardware; starting a device only enables the
-// device's interface, which is how programs find the started devices.
+// device's interface, which is how programs find the started devices. Built once per
+// driver, each with its own interface (TSP_DEVICE_INTERFACE_INIT).
 #include <ntddk.h>
 
+#include "tspvd_interface.h"
 #include "tspvdbus_interface.h"
 
-static const GUID TSPVDBUS_INTERFACE = TSPVDBUS_INTERFACE_GUID_INIT;
+#ifndef TSP_DEVICE_INTERFACE_INIT
+#error "TSP_DEVICE_INTERFACE_INIT names the interface the driver enables"
+#endif
+
+static const GUID DEVICE_INTERFACE = TSP_DEVICE_INTERFACE_INIT;
 
 typedef struct _FDO_EXTENSION {
     PDEVICE_OBJECT lower;          // the next device object down the stack
@@ -31,7 +37,7 @@ static NTSTATUS PnpAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 
     PFDO_EXTENSION extension = (PFDO_EXTENSION)fdo->DeviceExtension;
     RtlZeroMemory(extension, sizeof *extension);
-    status = IoRegisterDeviceInterface(pdo, &TSPVDBUS_INTERFACE, NULL, &extension->interfaceName);
+    status = IoRegisterDeviceInterface(pdo, &DEVICE_INTERFACE, NULL, &extension->interfaceName);
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(fdo);
         return status;

@@ -1,3 +1,10 @@
+// The service's side of the running-product query. What it reports can be set without a
+// rebuild, under HKLM\SYSTEM\CurrentControlSet\Services\<service name>\Parameters:
+//   Version      REG_DWORD  the version value (0x00037000 when absent)
+//   VersionText  REG_SZ     the version text, at most 1024 bytes ("3.7" when absent or longer)
+//   Abilities    REG_DWORD  the handshake answer (when absent: bits 0 and 1 as far as the
+//                           client offers them)
+// They are read at every handshake and query, so a change shows on the running service.
 #include "presence.h"
 
 #include <cstring>
@@ -145,7 +152,9 @@ void CPipeServer::Loop() {
     while (WaitForSingleObject(m_stopEvent, 0) == WAIT_TIMEOUT && !m_ioAbandoned) {
         if (Connect()) {
             failures = 0;
+            m_replyUnread = false;
             Serve();
+            if (m_replyUnread) Linger();
         } else if (++failures >= CONNECT_FAILURES_MAX ||
                    WaitForSingleObject(m_stopEvent, CONNECT_RETRY_PAUSE_MS) != WAIT_TIMEOUT) {
             return;
@@ -198,7 +207,15 @@ bool CPipeServer::Transfer(bool write, BYTE* data, DWORD count) {
         if (!Finish(&moved) || moved == 0) return false;
         done += moved;
     }
+    m_replyUnread = write;
     return true;
+}
+
+// Disconnecting throws away what the client has not read yet; so after a last reply, the
+// client is given (bounded) time to read it and close its end first.
+void CPipeServer::Linger() {
+    BYTE ignored = 0;
+    Transfer(false, &ignored, 1);
 }
 
 bool CPipeServer::ReadValue(DWORD* value) {

@@ -37,6 +37,7 @@ private:
     bool Transfer(bool write, BYTE* data, DWORD count);
     bool Finish(DWORD* transferred);
     bool ReadValue(DWORD* value);
+    void Linger();
 
     const char* m_serviceName = "";
     HANDLE m_stopEvent = nullptr;  // owned by the service
@@ -45,6 +46,7 @@ private:
     HANDLE m_thread = nullptr;
     OVERLAPPED m_overlapped = {};
     bool m_ioAbandoned = false;  // an operation that would not cancel still owns m_overlapped
+    bool m_replyUnread = false;  // the last transfer wrote: the client may not have read it yet
 };
 
 // The presence event and the pipe, made together and removed together.

@@ -1,7 +1,7 @@
 // The payload's stand-ins installed for real: the service program under the service
-// manager, the kernel drivers as driver services, and the bus driver's INF through SetupAPI
-// and newdev. Plain Win32 calls, so the files are proven apart from the installer's code.
-// The programs and files under test lie beside this program.
+// manager, every driver image as a driver service, both INF files through SetupAPI and
+// newdev, and the client libraries through the loader. Plain Win32 calls, so the files are
+// proven apart from the installer's code. The files under test lie beside this program.
 #include <windows.h>
 #include <cfgmgr32.h>
 #include <devguid.h>
@@ -10,145 +10,24 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
+#include "payload_test_support.h"
+#include "tspvd_interface.h"
 #include "tspvdbus_interface.h"
 
 namespace {
 
-struct ServiceCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using ServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
+using namespace payload_test;
 
-struct KernelCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using KernelHandle = std::unique_ptr<void, KernelCloser>;
-
-struct DeviceSetCloser {
-    void operator()(HDEVINFO set) const { SetupDiDestroyDeviceInfoList(set); }
-};
-using DeviceSet = std::unique_ptr<void, DeviceSetCloser>;
-
-DeviceSet OwnSet(HDEVINFO set) { return DeviceSet(set == INVALID_HANDLE_VALUE ? nullptr : set); }
-KernelHandle OwnFile(HANDLE file) { return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file); }
-
-const DWORD STATE_WAIT_MS = 15000;
-const DWORD PROCESS_WAIT_MS = 20000;
 const DWORD CLASS_NAME_SIZE = 32;  // SetupAPI's limit for a class name
 const char* const BUS_SERVICE = "tspvdbus";
 const char* const BUS_HARDWARE_IDS[] = {"*tspvdbusDevice", "*tspvdhcDevice"};
 const GUID BUS_INTERFACE = TSPVDBUS_INTERFACE_GUID_INIT;
-
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// What Wine did, for the record (shown by ctest -V).
-void Measured(const std::string& what, const std::string& value) {
-    std::printf("measured: %s = %s\n", what.c_str(), value.c_str());
-    std::fflush(stdout);
-}
-
-std::string Beside(const char* name) {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return name;
-    std::string text(path, n);
-    return text.substr(0, text.find_last_of('\\') + 1) + name;
-}
-
-std::string SystemFolder() {
-    char path[MAX_PATH];
-    const UINT n = GetSystemDirectoryA(path, sizeof path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
-}
-
-std::string WindowsFolder() {
-    char path[MAX_PATH];
-    const UINT n = GetWindowsDirectoryA(path, sizeof path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
-}
-
-bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadWholeFile(const std::string& path) {
-    KernelHandle file = OwnFile(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return "<missing>";
-    const DWORD size = GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size > 16 * 1024 * 1024) return "<unreadable>";
-    std::string text(size, '\0');
-    DWORD read = 0;
-    if (!ReadFile(file.get(), text.data(), size, &read, nullptr)) return "<unreadable>";
-    text.resize(read);
-    return text;
-}
-
-ServiceHandle OpenManager() { return ServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)); }
-
-// Polls until the service reaches the state, at most timeoutMs; the last status comes back.
-bool WaitForState(SC_HANDLE service, DWORD state, DWORD timeoutMs, SERVICE_STATUS_PROCESS* status) {
-    const Clock::time_point start = Clock::now();
-    for (;;) {
-        DWORD needed = 0;
-        if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(status), sizeof *status,
-                                  &needed))
-            return false;
-        if (status->dwCurrentState == state) return true;
-        if (MsSince(start) > timeoutMs) return false;
-        Sleep(20);
-    }
-}
-
-std::string ServiceBinary(SC_HANDLE service, DWORD* type, DWORD* startType) {
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    if (!QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed)) return "<no config>";
-    *type = config->dwServiceType;
-    *startType = config->dwStartType;
-    return config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "";
-}
-
-// Stops and deletes a service left by a failed check, so later cases start clean.
-void RemoveService(const char* name) {
-    ServiceHandle manager = OpenManager();
-    if (!manager) return;
-    ServiceHandle service(OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS));
-    if (!service) return;
-    SERVICE_STATUS status = {};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    SERVICE_STATUS_PROCESS process = {};
-    WaitForState(service.get(), SERVICE_STOPPED, STATE_WAIT_MS, &process);
-    DeleteService(service.get());
-}
-
-class CServiceRemover {
-public:
-    explicit CServiceRemover(const char* name) : m_name(name) {}
-    ~CServiceRemover() { RemoveService(m_name); }
-
-private:
-    const char* m_name;
-};
-
-ServiceHandle CreateOwnProcessService(SC_HANDLE manager, const char* name, const std::string& program) {
-    const std::string command = "\"" + program + "\"";
-    return ServiceHandle(CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
-                                        nullptr, nullptr, nullptr));
-}
+const char* const STUB_SERVICE = "tspvd";
+const char* const STUB_HARDWARE_ID = "VELOTRINEX\\TSPRDPSTUB";
+const GUID STUB_INTERFACE = TSPVD_INTERFACE_GUID_INIT;
 
 // ---- the service program ----
 
@@ -196,8 +75,18 @@ TEST(PayloadService, RunsUnderTheManagerAndStopsCleanly) {
 
     ASSERT_TRUE(DeleteService(service.get())) << GetLastError();
     service.reset();
-    EXPECT_FALSE(ServiceHandle(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS)));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    // The manager lets go of the service once no handle is left, the ended process's
+    // included; Wine notices that process's end a moment later.
+    start = Clock::now();
+    DWORD openError = NO_ERROR;
+    while (MsSince(start) < STATE_WAIT_MS) {
+        ServiceHandle again(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
+        openError = GetLastError();
+        if (!again) break;
+        Sleep(10);
+    }
+    Measured("service gone after delete, after ms", std::to_string(MsSince(start)));
+    EXPECT_EQ(openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 TEST(PayloadService, OneProgramRunsUnderEitherEditionsName) {
@@ -267,16 +156,24 @@ TEST(PayloadService, SaysSoAndFailsWhenStartedDirectly) {
 
 // ---- kernel drivers ----
 
-TEST(KernelDriver, StartsStopsRestartsAndIsDeleted) {
-    const char* name = "tsp_payload_driver";
-    CServiceRemover remover(name);
-    const std::string target = SystemFolder() + "\\drivers\\tsp_legacy.sys";
-    ASSERT_TRUE(CopyFileA(Beside("tsp_legacy.sys").c_str(), target.c_str(), FALSE)) << GetLastError();
+// Every driver image of the two packages, and the engine tests' plain driver, loaded as a
+// kernel-driver service under a name of the test's own.
+const char* const DRIVER_FILES[] = {"tsp_legacy.sys", "tsppnptls.sys", "tspvd.sys", "tspvd_vista.sys",
+                                    "tspvdbus.sys",   "usblibvista",   "usblibxp"};
+
+class KernelDriver : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(KernelDriver, StartsStopsRestartsAndIsDeleted) {
+    const std::string file = GetParam();
+    const std::string name = "tsp_test_" + file.substr(0, file.find('.'));
+    CServiceRemover remover(name.c_str());
+    const std::string target = SystemFolder() + "\\drivers\\" + name + ".sys";
+    ASSERT_TRUE(CopyFileA(Beside(file).c_str(), target.c_str(), FALSE)) << GetLastError();
     ServiceHandle manager = OpenManager();
     ASSERT_TRUE(manager) << GetLastError();
-    ServiceHandle service(CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, target.c_str(), nullptr, nullptr,
-                                         nullptr, nullptr, nullptr));
+    ServiceHandle service(CreateServiceA(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                         SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         target.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(service) << GetLastError();
 
     for (int round = 0; round < 2; ++round) {
@@ -284,7 +181,7 @@ TEST(KernelDriver, StartsStopsRestartsAndIsDeleted) {
         ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << "round " << round << ": " << GetLastError();
         SERVICE_STATUS_PROCESS status = {};
         ASSERT_TRUE(WaitForState(service.get(), SERVICE_RUNNING, STATE_WAIT_MS, &status)) << status.dwCurrentState;
-        Measured("driver round " + std::to_string(round) + " running after ms", std::to_string(MsSince(start)));
+        Measured(file + " round " + std::to_string(round) + " running after ms", std::to_string(MsSince(start)));
         EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
         EXPECT_TRUE(status.dwControlsAccepted & SERVICE_ACCEPT_STOP);
 
@@ -292,124 +189,26 @@ TEST(KernelDriver, StartsStopsRestartsAndIsDeleted) {
         SERVICE_STATUS plain = {};
         ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &plain)) << GetLastError();
         ASSERT_TRUE(WaitForState(service.get(), SERVICE_STOPPED, STATE_WAIT_MS, &status)) << status.dwCurrentState;
-        Measured("driver round " + std::to_string(round) + " stopped after ms", std::to_string(MsSince(start)));
+        Measured(file + " round " + std::to_string(round) + " stopped after ms", std::to_string(MsSince(start)));
         EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
     }
 
     ASSERT_TRUE(DeleteService(service.get())) << GetLastError();
     service.reset();
-    EXPECT_FALSE(ServiceHandle(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS)));
+    EXPECT_FALSE(ServiceHandle(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_TRUE(DeleteFileA(target.c_str())) << GetLastError();
 }
 
+INSTANTIATE_TEST_SUITE_P(Payload, KernelDriver, ::testing::ValuesIn(DRIVER_FILES),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '.') c = '_';
+                             return name;
+                         });
+
 // ---- the bus driver's INF and its root devices ----
-
-struct FoundDevice {
-    std::string instanceId;
-    std::string service;
-};
-
-std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property) {
-    char buffer[1024] = {};
-    DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(set, data, property, &type, reinterpret_cast<BYTE*>(buffer),
-                                           sizeof buffer - 2, nullptr))
-        return std::string();
-    return std::string(buffer, strnlen(buffer, sizeof buffer));
-}
-
-// The present devices, of every class, that carry the hardware id.
-std::vector<FoundDevice> PresentDevicesWithId(const char* hardwareId) {
-    std::vector<FoundDevice> found;
-    DeviceSet set = OwnSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
-    if (!set) return found;
-    for (DWORD index = 0; index < 100000; ++index) {
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInfo(set.get(), index, &data)) break;
-        char ids[1024] = {};
-        DWORD type = 0;
-        DWORD size = 0;
-        if (!SetupDiGetDeviceRegistryPropertyA(set.get(), &data, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(ids),
-                                               sizeof ids - 2, &size))
-            continue;
-        if (size > sizeof ids - 2) size = sizeof ids - 2;
-        // A list of zero-terminated ids; the two spare zero bytes end it in any case.
-        for (const char* id = ids; id < ids + size && *id != '\0'; id += strnlen(id, ids + size - id) + 1) {
-            if (lstrcmpiA(id, hardwareId) != 0) continue;
-            char instance[MAX_DEVICE_ID_LEN] = {};
-            SetupDiGetDeviceInstanceIdA(set.get(), &data, instance, sizeof instance, nullptr);
-            found.push_back({instance, DeviceText(set.get(), &data, SPDRP_SERVICE)});
-            break;
-        }
-    }
-    return found;
-}
-
-// The devices on which the bus driver has enabled its interface: those it has started.
-std::vector<std::string> StartedBusDevices() {
-    std::vector<std::string> started;
-    DeviceSet set =
-        OwnSet(SetupDiGetClassDevsA(&BUS_INTERFACE, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT));
-    if (!set) return started;
-    for (DWORD index = 0; index < 100000; ++index) {
-        SP_DEVICE_INTERFACE_DATA item = {};
-        item.cbSize = sizeof item;
-        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &BUS_INTERFACE, index, &item)) break;
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof data;
-        // Only the owning device is wanted; the detail buffer stays unasked for.
-        DWORD needed = 0;
-        SetupDiGetDeviceInterfaceDetailA(set.get(), &item, nullptr, 0, &needed, &data);
-        char instance[MAX_DEVICE_ID_LEN] = {};
-        if (SetupDiGetDeviceInstanceIdA(set.get(), &data, instance, sizeof instance, nullptr))
-            started.push_back(instance);
-    }
-    return started;
-}
-
-bool Contains(const std::vector<std::string>& ids, const std::string& id) {
-    for (const std::string& each : ids)
-        if (SameText(each, id)) return true;
-    return false;
-}
-
-void CreateRootDevice(const GUID& classGuid, const char* className, const char* hardwareId, std::string* instanceId) {
-    DeviceSet set = OwnSet(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
-    ASSERT_TRUE(set) << GetLastError();
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    ASSERT_TRUE(SetupDiCreateDeviceInfoA(set.get(), className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &data))
-        << GetLastError();
-    std::string ids(hardwareId);
-    ids.append(2, '\0');
-    ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyA(
-        set.get(), &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids.data()), static_cast<DWORD>(ids.size())))
-        << GetLastError();
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.get(), &data)) << GetLastError();
-    char instance[MAX_DEVICE_ID_LEN] = {};
-    ASSERT_TRUE(SetupDiGetDeviceInstanceIdA(set.get(), &data, instance, sizeof instance, nullptr)) << GetLastError();
-    *instanceId = instance;
-}
-
-// Removes the device; a refused parameter call that leaves error 0 is tolerated, as the
-// removal itself decides.
-bool RemoveDevice(const std::string& instanceId, DWORD* paramsError) {
-    DeviceSet set = OwnSet(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    if (!set) return false;
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    if (!SetupDiOpenDeviceInfoA(set.get(), instanceId.c_str(), nullptr, 0, &data)) return false;
-    SP_REMOVEDEVICE_PARAMS params = {};
-    params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
-    params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
-    params.Scope = DI_REMOVEDEVICE_GLOBAL;
-    *paramsError = SetupDiSetClassInstallParamsA(set.get(), &data, &params.ClassInstallHeader, sizeof params)
-                       ? NO_ERROR
-                       : GetLastError();
-    return SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &data) != FALSE;
-}
 
 class BusDriverInf : public ::testing::Test {
 protected:
@@ -461,7 +260,8 @@ TEST_F(BusDriverInf, RootDevicesGetTheDriverRunningAndAreRemoved) {
         ASSERT_EQ(present.size(), 1u) << id;
         EXPECT_TRUE(SameText(present[0].instanceId, instanceIds[i])) << present[0].instanceId;
         EXPECT_TRUE(SameText(present[0].service, BUS_SERVICE)) << present[0].service;
-        EXPECT_TRUE(Contains(StartedBusDevices(), instanceIds[i])) << instanceIds[i] << " not started by the driver";
+        EXPECT_TRUE(Contains(DevicesWithInterface(BUS_INTERFACE), instanceIds[i]))
+            << instanceIds[i] << " not started by the driver";
     }
     EXPECT_FALSE(SameText(instanceIds[0], instanceIds[1]));
     Measured("INF in the inf folder after the driver updates",
@@ -488,7 +288,7 @@ TEST_F(BusDriverInf, RootDevicesGetTheDriverRunningAndAreRemoved) {
         ASSERT_TRUE(RemoveDevice(instanceIds[i], &paramsError)) << instanceIds[i] << " " << GetLastError();
         Measured("SetupDiSetClassInstallParamsA error", std::to_string(paramsError));
         EXPECT_TRUE(PresentDevicesWithId(BUS_HARDWARE_IDS[i]).empty()) << BUS_HARDWARE_IDS[i];
-        EXPECT_FALSE(Contains(StartedBusDevices(), instanceIds[i])) << instanceIds[i];
+        EXPECT_FALSE(Contains(DevicesWithInterface(BUS_INTERFACE), instanceIds[i])) << instanceIds[i];
     }
     // Removing the devices leaves the driver's service; whether it still runs is recorded.
     DWORD statusSize = 0;
@@ -525,6 +325,151 @@ TEST_F(BusDriverInf, OemCopyLandsInTheInfFolder) {
         << GetLastError();
     EXPECT_TRUE(SameText(again, copy)) << again;
     DeleteFileA(copy.c_str());
+}
+
+// ---- the stub driver's INF (workstation, Windows Vista or later) ----
+
+// The program folder as the setup program lays it out: the INF with the Vista driver and
+// catalogue under the names the INF lists.
+class StubDriverInf : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = TempFolder() + "Tessaport Stub Driver Test";
+        m_driverFile = SystemFolder() + "\\drivers\\tspvd.sys";
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        for (const auto& copy : COPIES)
+            ASSERT_TRUE(CopyFileA(Beside(copy.entry).c_str(), (m_folder + "\\" + copy.installed).c_str(), FALSE))
+                << copy.entry << " " << GetLastError();
+        m_inf = m_folder + "\\tspvd.inf";
+    }
+
+    void TearDown() override {
+        DWORD ignored = 0;
+        for (const FoundDevice& device : PresentDevicesWithId(STUB_HARDWARE_ID))
+            RemoveDevice(device.instanceId, &ignored);
+        RemoveService(STUB_SERVICE);
+        DeleteFileA(m_driverFile.c_str());
+        DeleteFileA((WindowsFolder() + "\\inf\\tspvd.inf").c_str());
+        DeleteFileA((SystemFolder() + "\\catroot\\{f750e6c3-38ee-11d1-85e5-00c04fc295ee}\\tspvd.cat").c_str());
+        for (const auto& copy : COPIES) DeleteFileA((m_folder + "\\" + copy.installed).c_str());
+        RemoveDirectoryA(m_folder.c_str());
+    }
+
+    struct Copy {
+        const char* entry;
+        const char* installed;
+    };
+    static constexpr Copy COPIES[] = {
+        {"tspvd.inf", "tspvd.inf"}, {"tspvd_vista.sys", "tspvd.sys"}, {"tspvd_vista.cat", "tspvd.cat"}};
+
+    std::string m_folder;
+    std::string m_inf;
+    std::string m_driverFile;
+};
+
+TEST_F(StubDriverInf, ClassIsUsb) {
+    GUID classGuid = {};
+    char className[CLASS_NAME_SIZE] = {};
+    DWORD needed = 0;
+    ASSERT_TRUE(SetupDiGetINFClassA(m_inf.c_str(), &classGuid, className, sizeof className, &needed))
+        << GetLastError();
+    EXPECT_STREQ(className, "USB");
+    EXPECT_TRUE(IsEqualGUID(classGuid, GUID_DEVCLASS_USB));
+}
+
+TEST_F(StubDriverInf, StagedInfGivesAStubDeviceTheDriver) {
+    // The setup program's own step: the INF into the driver store, no device yet.
+    char copied[MAX_PATH] = {};
+    ASSERT_TRUE(SetupCopyOEMInfA(m_inf.c_str(), nullptr, SPOST_PATH, 0, copied, sizeof copied, nullptr, nullptr))
+        << GetLastError();
+    Measured("stub INF staged as", copied);
+    EXPECT_TRUE(PresentDevicesWithId(STUB_HARDWARE_ID).empty());
+
+    // A stub device as the product makes it, then its driver from the INF.
+    std::string instanceId;
+    ASSERT_NO_FATAL_FAILURE(CreateRootDevice(GUID_DEVCLASS_USB, "USB", STUB_HARDWARE_ID, &instanceId));
+    Measured("stub device instance id", instanceId);
+    BOOL reboot = TRUE;
+    const Clock::time_point start = Clock::now();
+    ASSERT_TRUE(
+        UpdateDriverForPlugAndPlayDevicesA(nullptr, STUB_HARDWARE_ID, m_inf.c_str(), INSTALLFLAG_FORCE, &reboot))
+        << GetLastError();
+    Measured("UpdateDriverForPlugAndPlayDevicesA for the stub device took ms", std::to_string(MsSince(start)));
+    EXPECT_FALSE(reboot);
+
+    const std::vector<FoundDevice> present = PresentDevicesWithId(STUB_HARDWARE_ID);
+    ASSERT_EQ(present.size(), 1u);
+    EXPECT_TRUE(SameText(present[0].service, STUB_SERVICE)) << present[0].service;
+    EXPECT_TRUE(Contains(DevicesWithInterface(STUB_INTERFACE), instanceId)) << instanceId << " not started";
+    EXPECT_TRUE(DevicesWithInterface(BUS_INTERFACE).empty());
+
+    ServiceHandle manager = OpenManager();
+    ASSERT_TRUE(manager) << GetLastError();
+    ServiceHandle service(OpenServiceA(manager.get(), STUB_SERVICE, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    DWORD type = 0;
+    DWORD startType = 0;
+    const std::string binary = ServiceBinary(service.get(), &type, &startType);
+    EXPECT_TRUE(SameText(binary, m_driverFile)) << binary;
+    EXPECT_EQ(type, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(startType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    char displayName[256] = {};
+    DWORD displaySize = sizeof displayName;
+    EXPECT_TRUE(GetServiceDisplayNameA(manager.get(), STUB_SERVICE, displayName, &displaySize)) << GetLastError();
+    EXPECT_STREQ(displayName, "Tessaport RDP Edition Stub Device");
+    // The driver store copied the Vista driver, which the package holds as tspvd_vista.sys.
+    EXPECT_EQ(ReadWholeFile(m_driverFile), ReadWholeFile(Beside("tspvd_vista.sys")));
+
+    DWORD paramsError = 0;
+    ASSERT_TRUE(RemoveDevice(instanceId, &paramsError)) << GetLastError();
+    EXPECT_TRUE(PresentDevicesWithId(STUB_HARDWARE_ID).empty());
+    EXPECT_FALSE(Contains(DevicesWithInterface(STUB_INTERFACE), instanceId));
+}
+
+// ---- client libraries ----
+
+const char* const EXPORTED_NAME = "TspStandInName";
+
+TEST(ClientLibrary, SixtyFourBitLibraryLoadsAndNamesItself) {
+    const std::string path = Beside("tsprdpclnt.dll");
+    const PeFacts facts = ReadPeFacts(path);
+    ASSERT_TRUE(facts.valid);
+    EXPECT_EQ(facts.machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_TRUE(facts.characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(facts.exports, std::vector<std::string>{EXPORTED_NAME});
+
+    HMODULE library = LoadLibraryA(path.c_str());
+    ASSERT_NE(library, nullptr) << GetLastError();
+    using NameFunction = const char* (*)();
+    const auto name = reinterpret_cast<NameFunction>(reinterpret_cast<void*>(GetProcAddress(library, EXPORTED_NAME)));
+    ASSERT_NE(name, nullptr) << GetLastError();
+    EXPECT_STREQ(name(), "tsprdpclnt.dll");
+    EXPECT_TRUE(FreeLibrary(library));
+}
+
+// The libraries for the 32-bit system folder: a 64-bit process cannot run them, as on
+// Windows, so they are proven as images the loader maps, with their export in place.
+TEST(ClientLibrary, LibrariesForThe32BitSystemFolderAreThirtyTwoBitImages) {
+    for (const char* file : {"tspctxclnt.dll", "tsprdpclnt_x86_64.dll"}) {
+        const std::string path = Beside(file);
+        const PeFacts facts = ReadPeFacts(path);
+        ASSERT_TRUE(facts.valid) << file;
+        EXPECT_EQ(facts.machine, TSP_WOW64_DLL_MACHINE) << file;
+        EXPECT_TRUE(facts.characteristics & IMAGE_FILE_DLL) << file;
+        EXPECT_EQ(facts.exports, std::vector<std::string>{EXPORTED_NAME}) << file;
+        if (facts.machine != IMAGE_FILE_MACHINE_I386) continue;
+
+        SetLastError(0);
+        HMODULE refused = LoadLibraryA(path.c_str());
+        EXPECT_EQ(refused, nullptr) << file;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT)) << file;
+        if (refused != nullptr) FreeLibrary(refused);
+
+        HMODULE image = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(image, nullptr) << file << " " << GetLastError();
+        EXPECT_NE(FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16)), nullptr) << file;  // RT_VERSION
+        EXPECT_TRUE(FreeLibrary(image)) << file;
+    }
 }
 
 }  // namespace
