@@ -100,3 +100,20 @@ add_test(NAME wine_engine
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/engine 300
         ${TSP_WINDOWS_DIR}/payload/wine_engine_tests.exe)
 set_tests_properties(wine_engine PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 420)
+add_test(NAME wine_guard
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/guard 120 ${TSP_WINDOWS_DIR}/wine_guard_tests.exe)
+set_tests_properties(wine_guard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 300)
+# The installers themselves, run with switches beside the message-box watcher.
+foreach(case silent_workstation silent_server no_licence damaged failing unpack advlog norestart
+        server_win2k server_winxp)
+    add_test(NAME wine_setup_${case}
+        COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/installer_e2e.sh ${case}
+            ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/setup)
+    set_tests_properties(wine_setup_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
+endforeach()
+# The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
+add_test(NAME wine_wizard
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
+        ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/wizard ${PROJECT_BINARY_DIR}/wizard_shots)
+set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)

@@ -13,9 +13,11 @@ set(TSP_PORTABLE_SOURCES
     src/engine/devices.cpp
     src/product/citrix.cpp
     src/product/user_iface.cpp
+    src/app/command_line.cpp
     src/product/firewall.cpp
     src/product/firewall_step.cpp
     src/product/install_process.cpp
+    src/ui/wizard_logic.cpp
 )
 # Each edition's tables and step bodies; every program links exactly one of them.
 set(TSP_WORKSTATION_SOURCES
@@ -72,7 +74,9 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/engine_devices_test.cpp
     tests/unit/citrix_test.cpp
     tests/unit/user_iface_test.cpp
+    tests/unit/command_line_test.cpp
     tests/unit/firewall_test.cpp
+    tests/unit/wizard_logic_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WORKSTATION_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

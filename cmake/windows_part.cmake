@@ -42,3 +42,43 @@ target_compile_options(wine_gtest PRIVATE -w)
 add_executable(wine_seam_tests ${TSP_WINE_TEST_SOURCES})
 target_link_libraries(wine_seam_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
 include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)
+
+# The two installers: one edition each, GUI subsystem, with their package appended.
+enable_language(RC)
+set(TSP_APP_SOURCES
+    ${PROJECT_SOURCE_DIR}/src/app/app_framework.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/install_app.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp
+    ${PROJECT_SOURCE_DIR}/src/ui/resources/strings.rc
+    ${PROJECT_SOURCE_DIR}/src/ui/resources/wizard.rc
+    ${PROJECT_SOURCE_DIR}/src/ui/resources/manifest.rc)
+set(TSP_APP_LIBRARIES ${TSP_WIN32_LIBRARIES} comctl32 msimg32 gdi32)
+foreach(edition workstation server)
+    string(TOUPPER ${edition} upper)
+    add_executable(tsport_${edition}_setup_image WIN32 ${TSP_APP_SOURCES}
+        ${PROJECT_SOURCE_DIR}/src/app/${edition}_main.cpp
+        ${PROJECT_SOURCE_DIR}/src/ui/resources/version_${edition}.rc)
+    target_link_libraries(tsport_${edition}_setup_image PRIVATE
+        tsp_ui tsp_${edition} tsp_portable ${TSP_APP_LIBRARIES})
+    target_include_directories(tsport_${edition}_setup_image PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/resources)
+    set(installer ${PROJECT_BINARY_DIR}/tsport_${edition}_setup.exe)
+    add_custom_command(OUTPUT ${installer}
+        COMMAND ${TSP_PACK_TOOL} --image $<TARGET_FILE:tsport_${edition}_setup_image>
+                --output ${installer} ${TSP_${upper}_ENTRIES}
+        DEPENDS tsport_${edition}_setup_image ${TSP_PACK_TOOL} ${TSP_${upper}_ENTRY_FILES}
+        VERBATIM)
+    add_custom_target(tsport_${edition}_setup ALL DEPENDS ${installer})
+    add_dependencies(tsport_${edition}_setup payload_files)
+endforeach()
+
+# The installation guard against hardware faults, on a real (Wine) machine.
+add_executable(wine_guard_tests ${PROJECT_SOURCE_DIR}/tests/wine/guard_test.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp)
+target_link_libraries(wine_guard_tests PRIVATE tsp_portable wine_gtest)
+
+# Records and presses the message boxes of a program under test.
+add_executable(box_watcher ${PROJECT_SOURCE_DIR}/tests/wine/box_watcher.cpp)
+target_link_libraries(box_watcher PRIVATE user32)
+
+# The wizard pages and the programs that show and drive them.
+include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)

@@ -8,6 +8,7 @@ packages=(
     zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
     clang libclang-rt-14-dev
     wine64 xvfb
+    imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

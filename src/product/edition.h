@@ -59,6 +59,10 @@ struct EditionInfo {
     bool hasCitrixStep;
 
     std::vector<const char*> extractList;  // unpack-only mode, in this order
+
+    // The running product's named objects: its presence event and its query pipe.
+    const char* presenceEvent = nullptr;
+    const char* pipeName = nullptr;
 };
 
 class CEdition {

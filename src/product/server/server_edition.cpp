@@ -18,6 +18,8 @@ EditionInfo MakeInfo() {
     info.programName = "tessaportts.exe";
     info.licenseRtfEntry = "tessaport-ts-license.rtf";
     info.webAddress = "http://www.velotrinex.com/tessaport-rdp/";
+    info.presenceEvent = "Global\\CAA0AA68-96DC-4316-A5EE-8B9794506479";
+    info.pipeName = "\\\\.\\pipe\\9E977A6D-4B07-4dbb-8E38-F77BBD5696DC";
 
     info.serviceName = "tessaporttssrv";
     info.serviceProgramName = "tessaporttssrv.exe";

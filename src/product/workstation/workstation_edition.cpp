@@ -16,6 +16,8 @@ EditionInfo MakeInfo() {
     info.programName = "tessaportws.exe";
     info.licenseRtfEntry = "tessaport-ws-license.rtf";
     info.webAddress = "http://www.velotrinex.com/tessaport-rdp/";
+    info.presenceEvent = "Global\\E524B22C-E6D7-4350-9864-55A30C96ED04";
+    info.pipeName = "\\\\.\\pipe\\C9833C64-5102-4878-A513-AF5D0BC397EA";
 
     info.serviceName = "tessaportwssrv";
     info.serviceProgramName = "tessaportwssrv.exe";

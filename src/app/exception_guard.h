@@ -1,0 +1,25 @@
+// The installation body's guard against exceptions nothing else handles: hardware faults
+// (access violation, stack overflow, ...) and C++ objects other than the installer's own.
+//
+// MinGW has no __try, so two nets stand in for it. A first-chance vectored handler only
+// records the guarded thread's latest exception code and address. A catch-all takes what
+// unwinds to the guard (C++ objects and, through the SEH unwinder, foreign exceptions) and
+// reports what was recorded. What does not unwind reaches the unhandled-exception filter,
+// which reports it and ends the guarded thread only, not the program; the thread's stack is
+// abandoned then, which is why the body should run on a thread of its own.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The code MinGW's runtime raises for a thrown C++ object.
+constexpr DWORD GUARD_CXX_EXCEPTION = 0x20474343;
+
+using GuardBody = void (*)(void* context);
+using GuardReport = void (*)(void* context, DWORD code, std::uint64_t address);
+
+// Runs body(context) on the calling thread. When an exception escapes it, report(context,
+// code, address) runs on the same thread; then the call returns, or, when the exception
+// could not unwind, the thread ends with exit code 0. One guard at a time in a process.
+void CallGuarded(GuardBody body, GuardReport report, void* context);

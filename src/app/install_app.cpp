@@ -1,0 +1,383 @@
+#include "app/install_app.h"
+
+#include "app/exception_guard.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/exception.h"
+#include "platform/win32/win32_platform.h"
+#include "product/install_process.h"
+#include "product/user_iface.h"
+
+namespace {
+
+// Error codes the install process's construction reports.
+constexpr std::uint32_t REFUSED_WINDOWS = 1150;       // ERROR_OLD_WIN_VERSION
+constexpr std::uint32_t REFUSED_NOT_ADMIN = 1313;     // ERROR_NO_SUCH_PRIVILEGE
+constexpr std::uint32_t REFUSED_BITNESS = 0xE0000233;  // ERROR_IN_WOW64
+
+std::string FolderOf(const std::string& path) {
+    const std::string::size_type slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+CInstallApp::CInstallApp(const AppEdition& edition) : m_appEdition(edition) {}
+
+CInstallApp::~CInstallApp() { ReleaseRun(); }
+
+void CInstallApp::ReleaseRun() {
+    // The install process may still write to the log while it is destroyed.
+    m_process.reset();
+    if (m_hWorker != nullptr) {
+        CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+    if (m_hLog != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hLog);
+        m_hLog = INVALID_HANDLE_VALUE;
+    }
+}
+
+BOOL CInstallApp::InitInstance() {
+    RunStart();
+    return FALSE;
+}
+
+int CInstallApp::ExitInstance() {
+    CFrameApp::ExitInstance();
+    // Here rather than in the destructor: the platform seam the install process uses on
+    // its way out is made after this static object and is gone before it.
+    ReleaseRun();
+    return m_exitCode;
+}
+
+// ---- messages -----------------------------------------------------------------------------
+
+std::string CInstallApp::LoadText(std::uint32_t id) const {
+    char buffer[1024];
+    const int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+}
+
+int CInstallApp::ShowMessageBox(os::HWND owner, const char* text, const char* caption, os::UINT type) {
+    return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+}
+
+std::string CInstallApp::Format(UINT id, const char* arg) const {
+    const std::string format = LoadText(id);
+    std::vector<char> buffer(format.size() + (arg != nullptr ? std::strlen(arg) : 0) + 64);
+    std::snprintf(buffer.data(), buffer.size(), format.c_str(), arg != nullptr ? arg : "");
+    return buffer.data();
+}
+
+void CInstallApp::ShowText(const std::string& text, UINT icon, HWND owner) {
+    MessageBoxA(owner, text.c_str(), GetEditionInfo().displayName, MB_OK | icon);
+}
+
+void CInstallApp::ShowAppMessage(UINT id, UINT icon) {
+    if (m_messagesShown == 0) return;
+    ShowText(Format(id, GetEditionInfo().displayName), icon);
+}
+
+// ---- progress -----------------------------------------------------------------------------
+
+void CInstallApp::AttachProgress(std::int32_t* target, std::int32_t* value, std::int32_t* direction, HWND taskLabel) {
+    m_pTarget = target;
+    m_pValue = value;
+    m_pDirection = direction;
+    m_taskLabel = taskLabel;
+}
+
+void CInstallApp::SetProgressStep(std::int32_t target, std::int32_t code) {
+    if (m_pTarget != nullptr) *m_pTarget = target;
+    if (m_taskLabel == nullptr) return;
+    static const UINT texts[] = {27, 28, 29, 30, 31, 32, 45, 46, 47, 0, 48, 49, 50};
+    const UINT id = (code >= 0 && code < static_cast<std::int32_t>(sizeof texts / sizeof texts[0])) ? texts[code] : 0;
+    SetWindowTextA(m_taskLabel, id != 0 ? LoadText(id).c_str() : "");
+}
+
+void CInstallApp::SetProgressPosition(std::int32_t value) {
+    if (m_pValue == nullptr) return;
+    if (m_pDirection != nullptr && *m_pDirection == 1) {
+        *m_pValue = value;
+    } else if (m_pTarget != nullptr && *m_pTarget > *m_pValue) {
+        *m_pValue = value;
+    }
+}
+
+void CInstallApp::SetProgressDirection(std::int32_t direction) {
+    if (m_pDirection != nullptr) *m_pDirection = direction;
+}
+
+// ---- package and running product ----------------------------------------------------------
+
+int CInstallApp::InitSetupModules(std::string* message) {
+    const int status = m_process->CheckPackage();
+    UINT id = 0;
+    switch (status) {
+        case 0: break;
+        case -1: id = IDS_UNPACK_ERROR; break;
+        case -2: id = IDS_DAMAGED; break;
+        case -3: id = IDS_NO_RESOURCES; break;
+        default: id = IDS_MODULES_ERROR; break;
+    }
+    if (message != nullptr) *message = id != 0 ? LoadText(id) : std::string();
+    return status;
+}
+
+int CInstallApp::CheckInstalledVersion(std::string* message) {
+    const EditionInfo& info = GetEditionInfo();
+    const RunningProductQuery query{info.presenceEvent, info.pipeName, m_appEdition.ownVersion,
+                                    m_appEdition.ownVersionText};
+    const std::string format = LoadText(IDS_OLDER_VERSION);
+    return ::CheckInstalledVersion(query, format.c_str(), message);
+}
+
+bool CInstallApp::LoadLicenseText(const void** data, std::uint32_t* size) {
+    PackedFile file;
+    if (!m_process || !m_process->FindEntry(GetEditionInfo().licenseRtfEntry, &file)) return false;
+    *data = file.content;
+    *size = file.size;
+    return true;
+}
+
+void CInstallApp::RestartComputer() {
+    if (m_process) m_process->RestartComputer();
+}
+
+// ---- install worker -----------------------------------------------------------------------
+
+void CInstallApp::InstallBody() {
+    m_process->Install(&m_restartFlag, &m_failed, m_messageOwner);
+    if (m_failed != 0) {
+        if (m_pValue != nullptr) *m_pValue = 120;
+        return;
+    }
+    if (m_pValue != nullptr) *m_pValue = 95;
+    Sleep(500);
+    if (m_options.firewallRules != 0) m_process->CreateFirewallRules();
+    if (m_pValue != nullptr) *m_pValue = 100;
+}
+
+void CInstallApp::ReportException(DWORD code, std::uint64_t address) {
+    char text[512];
+    std::snprintf(text, sizeof text, LoadText(IDS_INSTALL_EXCEPTION).c_str(), static_cast<unsigned>(code),
+                  static_cast<unsigned>(address & 0xFFFFFFFFu));
+    ShowText(text, MB_ICONERROR);
+    m_failed = 1;
+    if (m_pValue != nullptr) *m_pValue = 100;
+}
+
+// The body under the guard (see exception_guard.h): an exception that escapes it becomes
+// string 35 and a failed installation.
+void CInstallApp::RunInstallBody() {
+    CallGuarded([](void* app) { static_cast<CInstallApp*>(app)->InstallBody(); },
+                [](void* app, DWORD code, std::uint64_t address) {
+                    static_cast<CInstallApp*>(app)->ReportException(code, address);
+                },
+                this);
+}
+
+DWORD WINAPI CInstallApp::WorkerThread(LPVOID param) {
+    static_cast<CInstallApp*>(param)->RunInstallBody();
+    return 0;
+}
+
+void CInstallApp::RunGuardedBody() {
+    // The body runs on a thread of its own so that the unhandled-exception net can end it
+    // without ending the program; this thread only waits.
+    HANDLE thread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
+    if (thread == nullptr) {
+        RunInstallBody();
+        return;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+int CInstallApp::StartInstallThread(HWND page) {
+    HANDLE thread = CreateThread(nullptr, 0, WorkerThread, this, CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) {
+        char text[256];
+        std::snprintf(text, sizeof text, LoadText(IDS_SYSTEM_ERROR).c_str(), static_cast<unsigned>(GetLastError()));
+        ShowText(text, MB_ICONERROR, page);
+        return -1;
+    }
+    if (m_hWorker != nullptr) CloseHandle(m_hWorker);
+    m_hWorker = thread;
+    m_messageOwner = page;
+    ResumeThread(thread);
+    return 0;
+}
+
+void CInstallApp::EndInstallThread() {
+    if (m_hWorker != nullptr) {
+        if (WaitForSingleObject(m_hWorker, 10000) != WAIT_OBJECT_0) {
+            TerminateThread(m_hWorker, 0xFFFFFFFF);
+        }
+        CloseHandle(m_hWorker);
+        m_hWorker = nullptr;
+    }
+    // The page's integers end with the wizard.
+    AttachProgress(nullptr, nullptr, nullptr, nullptr);
+}
+
+// ---- start routine ------------------------------------------------------------------------
+
+bool CInstallApp::CreateSetupLog() {
+    const EditionInfo& info = GetEditionInfo();
+    if (m_flags.logCopy != 0) {
+        char self[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) m_besideLogPath = FolderOf(self) + "\\" + info.setupLogName;
+    }
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) return false;
+    m_tempLogPath = std::string(temp) + info.setupLogName;
+    if (m_hLog != INVALID_HANDLE_VALUE) CloseHandle(m_hLog);
+    m_hLog = CreateFileA(m_tempLogPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hLog == INVALID_HANDLE_VALUE) m_tempLogPath.clear();
+    return m_hLog != INVALID_HANDLE_VALUE;
+}
+
+bool CInstallApp::RunStart() {
+    const EditionInfo& info = GetEditionInfo();
+    m_options = InstallOptions();
+    m_restartFlag = 0;
+    m_restartPageShown = 0;
+    m_exitCode = EXIT_DONE;
+
+    m_flags = ReadSwitches(GetCommandLineA());
+    m_messagesShown = m_flags.silent != 0 ? m_flags.messages : 1;
+
+    OSVERSIONINFOEXA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version));
+    m_majorVersion = version.dwMajorVersion;
+    if (m_appEdition.refusesWindows2000 && version.dwMajorVersion == 5 && version.dwMinorVersion == 0) {
+        ShowAppMessage(IDS_OLD_WINDOWS, MB_ICONWARNING);
+        m_exitCode = EXIT_OLD_WINDOWS;
+        return false;
+    }
+
+    CreateSetupLog();
+
+    os::UseWin32();
+    try {
+        m_process.reset(new CInstallProcess(m_hLog, m_flags.advancedLog, m_flags.unpackOnly == 0 ? 1 : 0, this,
+                                            m_majorVersion >= 6 ? 1 : 0, *m_appEdition.edition));
+    } catch (CExceptionEx* e) {
+        const std::uint32_t code = e->GetCode();
+        delete e;
+        UINT id = IDS_INIT_ERROR;
+        m_exitCode = EXIT_INIT_ERROR;
+        if (code == REFUSED_WINDOWS) {
+            id = IDS_OLD_WINDOWS;
+            m_exitCode = EXIT_REFUSED_WINDOWS;
+        } else if (code == REFUSED_NOT_ADMIN) {
+            id = IDS_NEED_ADMIN;
+            m_exitCode = EXIT_NOT_ADMIN;
+        } else if (code == REFUSED_BITNESS) {
+            id = IDS_WRONG_BITNESS;
+            m_exitCode = EXIT_WRONG_BITNESS;
+        }
+        ShowAppMessage(id, MB_ICONERROR);
+        return false;
+    } catch (...) {
+        m_exitCode = EXIT_INIT_ERROR;
+        ShowAppMessage(IDS_INIT_ERROR, MB_ICONERROR);
+        return false;
+    }
+
+    if (m_flags.unpackOnly != 0) {
+        m_process->UnpackOnly();
+        m_failed = 0;
+        EndSteps();
+        return true;
+    }
+
+    char programFiles[MAX_PATH];
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)))
+        m_options.targetFolder = std::string(programFiles) + "\\" + info.displayName;
+    m_options.startMenuFolder = info.displayName;
+    m_quickStartAddress = std::string(info.webAddress) + "#quick-start";
+
+    if (m_flags.silent != 0) {
+        if (m_flags.licenceAccepted == 0) {
+            m_exitCode = EXIT_NO_LICENCE;
+            ShowAppMessage(IDS_ACCEPT_LICENCE, MB_ICONWARNING);
+            return false;
+        }
+        std::int32_t progress = 0;  // target and value are one integer here
+        std::int32_t direction = 1;
+        AttachProgress(&progress, &progress, &direction, nullptr);
+        std::string status;
+        if (InitSetupModules(&status) != 0) {
+            m_exitCode = EXIT_DAMAGED_PACKAGE;
+            if (m_messagesShown != 0) {
+                std::vector<char> text(status.size() + std::strlen(info.displayName) + 1);
+                std::snprintf(text.data(), text.size(), status.c_str(), info.displayName);
+                ShowText(text.data(), MB_ICONWARNING);
+            }
+            AttachProgress(nullptr, nullptr, nullptr, nullptr);
+            return false;
+        }
+        RunGuardedBody();
+        AttachProgress(nullptr, nullptr, nullptr, nullptr);
+        if (m_restartFlag != 0 && m_failed == 0) {
+            if (m_flags.noRestart != 0) {
+                m_exitCode = EXIT_RESTART_NEEDED;
+                ShowAppMessage(IDS_RESTART_NEEDED, MB_ICONWARNING);
+                return false;
+            }
+            m_process->RestartComputer();
+        }
+        EndSteps();
+        return true;
+    }
+
+    // Interactive road: the wizard runs the pages and the after-finish actions.
+    bool restartPageShown = false;
+    const int result = RunWizard(*this, &restartPageShown);
+    m_restartPageShown = restartPageShown ? 1 : 0;
+    if (result != WIZARD_FINISHED) return false;  // cancelled: no end steps, exit code 0
+    EndSteps();
+    return true;
+}
+
+void CInstallApp::EndSteps() {
+    const EditionInfo& info = GetEditionInfo();
+    m_process.reset();
+    if (m_hLog != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hLog);
+        m_hLog = INVALID_HANDLE_VALUE;
+    }
+    if (m_failed == 0) {
+        if (m_tempLogPath.empty()) return;
+        if (!m_options.targetFolder.empty()) {
+            const std::string copy = m_options.targetFolder + "\\" + info.setupLogName;
+            CopyFileA(m_tempLogPath.c_str(), copy.c_str(), FALSE);
+        }
+        if (m_flags.logCopy != 0) {
+            if (!m_besideLogPath.empty() && CopyFileA(m_tempLogPath.c_str(), m_besideLogPath.c_str(), FALSE))
+                DeleteFileA(m_tempLogPath.c_str());
+        } else {
+            DeleteFileA(m_tempLogPath.c_str());
+        }
+        return;
+    }
+    m_exitCode = EXIT_INSTALL_FAILED;
+    if (m_messagesShown != 0 && !m_tempLogPath.empty()) {
+        ShellExecuteA(nullptr, "open", m_tempLogPath.c_str(), nullptr, nullptr, SW_SHOW);
+        ShowText(Format(IDS_SEND_LOG, m_tempLogPath.c_str()), MB_ICONWARNING);
+    }
+}

@@ -1,0 +1,247 @@
+#include "ui/page_look.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ui/wizard_logic.h"
+
+std::string LoadText(UINT id)
+{
+    char buffer[1024];
+    const int length = ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, sizeof(buffer));
+    return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string FormatText(UINT id, const char* a, const char* b)
+{
+    const std::string format = LoadText(id);
+    const int length = std::snprintf(nullptr, 0, format.c_str(), a, b);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&text[0], text.size(), format.c_str(), a, b);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+std::string FormatCodes(UINT id, unsigned a, unsigned b)
+{
+    const std::string format = LoadText(id);
+    char text[512];
+    std::snprintf(text, sizeof(text), format.c_str(), a, b);
+    return text;
+}
+
+CWizardPage::CWizardPage(UINT templateId, const PageContext& context, std::vector<int> whiteIds)
+    : CDialog(templateId), m_context(context), m_whiteBrush(::CreateSolidBrush(RGB(255, 255, 255))),
+      m_whiteIds(std::move(whiteIds))
+{
+}
+
+CWizardPage::~CWizardPage()
+{
+    if (m_whiteBrush)
+        ::DeleteObject(m_whiteBrush);
+    if (m_titleFont)
+        ::DeleteObject(m_titleFont);
+}
+
+void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
+{
+    const WizardPosition& pos = *m_context.position;
+    if (moveAlways || pos.top != 0)
+        ::MoveWindow(Hwnd(), pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, TRUE);
+
+    ::SetWindowTextA(Hwnd(), FormatText(IDS_CAPTION, Product()).c_str());
+    m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_WIZARD));
+    ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+
+    // The white area reaches down to the separator line.
+    ::GetClientRect(Hwnd(), &m_white);
+    RECT line = {0, 0, 0, 0}, window = {0, 0, 0, 0};
+    ::GetWindowRect(Item(IDC_SEPARATOR), &line);
+    ::GetWindowRect(Hwnd(), &window);
+    m_white.bottom += line.bottom - window.bottom;
+
+    if (sidePicture) {
+        HWND picture = Item(IDC_SIDE_PICTURE);
+        RECT client = {0, 0, 0, 0};
+        ::GetClientRect(picture, &client);
+        // A centred picture keeps its template size: take the width the bitmap brings.
+        HBITMAP bitmap = reinterpret_cast<HBITMAP>(::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        BITMAP info;
+        if (bitmap && ::GetObjectA(bitmap, sizeof(info), &info))
+            client.right = info.bmWidth;
+        HDC dc = ::GetDC(Hwnd());
+        const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSX) : 96;
+        if (dc)
+            ::ReleaseDC(Hwnd(), dc);
+        ::MoveWindow(picture, 0, 0, ScaleForDpi(dpi, client.right), m_white.bottom - m_white.top, TRUE);
+    }
+}
+
+void CWizardPage::SavePosition()
+{
+    RECT r = {0, 0, 0, 0};
+    ::GetWindowRect(Hwnd(), &r);
+    *m_context.position = WizardPosition{r.left, r.top, r.right, r.bottom};
+}
+
+bool CWizardPage::AskCancel()
+{
+    const std::string text = FormatText(IDS_CANCEL_QUESTION, Product());
+    return ::MessageBoxA(Hwnd(), text.c_str(), Product(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void CWizardPage::MakeTitleFont(int id)
+{
+    HFONT current = reinterpret_cast<HFONT>(::SendMessageA(Item(id), WM_GETFONT, 0, 0));
+    LOGFONTA lf;
+    std::memset(&lf, 0, sizeof(lf));
+    if (!current || !::GetObjectA(current, sizeof(lf), &lf))
+        return;
+    lf.lfHeight = TitleHeight(lf.lfHeight);
+    lf.lfWeight = FW_BOLD;
+    if (m_titleFont)
+        ::DeleteObject(m_titleFont);
+    m_titleFont = ::CreateFontIndirectA(&lf);
+    if (m_titleFont)
+        ::SendMessageA(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_titleFont), TRUE);
+}
+
+bool CWizardPage::OnEraseBkgnd(HDC dc)
+{
+    RECT client = {0, 0, 0, 0};
+    ::GetClientRect(Hwnd(), &client);
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_3DFACE));
+    ::FillRect(dc, &m_white, m_whiteBrush);
+    return true;
+}
+
+HBRUSH CWizardPage::OnCtlColor(HDC dc, HWND control)
+{
+    const int id = ::GetDlgCtrlID(control);
+    for (int white : m_whiteIds) {
+        if (white != id)
+            continue;
+        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+        ::SetTextColor(dc, IsRed(id) ? WIZARD_RED : ::GetSysColor(COLOR_WINDOWTEXT));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
+    return nullptr;
+}
+
+void CWizardPage::OnDestroy()
+{
+    if (m_titleFont) {
+        ::DeleteObject(m_titleFont);
+        m_titleFont = nullptr;
+    }
+}
+
+// CAlphaImage
+
+CAlphaImage::~CAlphaImage()
+{
+    Release();
+}
+
+void CAlphaImage::Release()
+{
+    if (m_hWnd && m_oldProc && ::IsWindow(m_hWnd)) {
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldProc));
+        ::RemovePropA(m_hWnd, "CAlphaImage");
+    }
+    m_hWnd = nullptr;
+    m_oldProc = nullptr;
+    if (m_bitmap)
+        ::DeleteObject(m_bitmap);
+    m_bitmap = nullptr;
+    m_width = m_height = 0;
+}
+
+int CAlphaImage::Load(HWND control, int resource)
+{
+    Release();
+    if (!control)
+        return 0;
+    m_hWnd = control;
+    ::SetPropA(control, "CAlphaImage", this);
+    m_oldProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CAlphaImage::Proc)));
+
+    char name[16];
+    std::snprintf(name, sizeof(name), "#%d", resource);
+    HMODULE module = ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, name, "RAW");
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    TgaImage tga;
+    if (!data || !ParseTga(data, ::SizeofResource(module, found), &tga))
+        return 0;
+
+    BITMAPINFO bmi;
+    std::memset(&bmi, 0, sizeof(bmi));
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = tga.width;
+    bmi.bmiHeader.biHeight = tga.height;  // bottom-up like the file
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    m_bitmap = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!m_bitmap || !bits)
+        return 0;
+    std::memcpy(bits, tga.pixels, tga.pixelBytes);
+    PremultiplyBgra(static_cast<std::uint8_t*>(bits), tga.pixelBytes / 4);
+
+    m_width = tga.width;
+    m_height = tga.height;
+    ::SetWindowPos(control, nullptr, 0, 0, m_width, m_height, SWP_NOMOVE | SWP_NOZORDER);
+    ::InvalidateRect(control, nullptr, TRUE);
+    return 1;
+}
+
+void CAlphaImage::Paint(HDC dc)
+{
+    RECT client = {0, 0, 0, 0};
+    ::GetClientRect(m_hWnd, &client);
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_3DFACE));
+    if (!m_bitmap)
+        return;
+    HDC memory = ::CreateCompatibleDC(dc);
+    if (!memory)
+        return;
+    HGDIOBJ old = ::SelectObject(memory, m_bitmap);
+    if (old) {
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};  // 0x01FF0000
+        ::AlphaBlend(dc, 0, 0, m_width, m_height, memory, 0, 0, m_width, m_height, blend);
+        ::SelectObject(memory, old);
+    }
+    ::DeleteDC(memory);
+}
+
+LRESULT CALLBACK CAlphaImage::Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = static_cast<CAlphaImage*>(::GetPropA(hWnd, "CAlphaImage"));
+    if (!self)
+        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(hWnd, &ps);
+        if (dc)
+            self->Paint(dc);
+        ::EndPaint(hWnd, &ps);
+        return 0;
+    }
+    if (msg == WM_ERASEBKGND)
+        return 1;
+    const WNDPROC old = self->m_oldProc;
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        ::RemovePropA(hWnd, "CAlphaImage");
+        self->m_hWnd = nullptr;
+        self->m_oldProc = nullptr;
+    }
+    return ::CallWindowProcA(old, hWnd, msg, wParam, lParam);
+}

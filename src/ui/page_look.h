@@ -1,0 +1,95 @@
+// What all wizard pages share: position, caption, icon, the white area, fonts, control
+// colours and the cancel question; and the alpha-blended picture control.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/dialog.h"
+#include "ui/wizard.h"
+
+// Control ids the pages share.
+constexpr int IDC_BACK = 1000;
+constexpr int IDC_SEPARATOR = 1036;
+constexpr int IDC_SIDE_PICTURE = 1013;
+constexpr int IDC_TITLE = 1001;
+constexpr int IDC_BODY = 1002;
+constexpr UINT IDS_CAPTION = 55;       // "Setup - %s"
+constexpr UINT IDS_CANCEL_QUESTION = 3;
+constexpr UINT IDI_WIZARD = 128;
+constexpr COLORREF WIZARD_RED = RGB(255, 0, 0);
+
+// One window position for the whole wizard; top 0 means not yet set.
+struct WizardPosition {
+    LONG left = 0;
+    LONG top = 0;
+    LONG right = 0;
+    LONG bottom = 0;
+};
+
+struct PageContext {
+    IWizardHost* host = nullptr;
+    HFONT headingFont = nullptr;
+    WizardPosition* position = nullptr;
+};
+
+std::string LoadText(UINT id);
+// A string-table text used as the format, filled with up to two texts.
+std::string FormatText(UINT id, const char* a = "", const char* b = "");
+// A string-table text with two 0x%.8x codes.
+std::string FormatCodes(UINT id, unsigned a, unsigned b = 0);
+
+class CWizardPage : public CDialog {
+public:
+    CWizardPage(UINT templateId, const PageContext& context, std::vector<int> whiteIds);
+    ~CWizardPage() override;
+
+protected:
+    // Common opening behaviour; moveAlways false only for the first page.
+    void ApplyCommonLook(bool moveAlways, bool sidePicture);
+    void SavePosition();
+    // The common cancel question: true for Yes.
+    bool AskCancel();
+    // The title static's own font, 3/2 high and bold; owned by the page.
+    void MakeTitleFont(int id);
+    virtual bool IsRed(int) const { return false; }
+
+    bool OnEraseBkgnd(HDC dc) override;
+    HBRUSH OnCtlColor(HDC dc, HWND control) override;
+    void OnDestroy() override;
+
+    IWizardHost& Host() const { return *m_context.host; }
+    const char* Product() const { return m_context.host->ProductDisplayName(); }
+
+    PageContext m_context;
+    HBRUSH m_whiteBrush;
+    HICON m_icon = nullptr;
+    HFONT m_titleFont = nullptr;
+    RECT m_white = {0, 0, 0, 0};
+    std::vector<int> m_whiteIds;
+};
+
+// Static control that draws a 32-bit TGA resource of type "RAW" with per-pixel alpha.
+class CAlphaImage {
+public:
+    CAlphaImage() = default;
+    ~CAlphaImage();
+    CAlphaImage(const CAlphaImage&) = delete;
+    CAlphaImage& operator=(const CAlphaImage&) = delete;
+
+    // Takes over the control's painting (once per window) and loads the picture: 1 or 0.
+    int Load(HWND control, int resource);
+    void Release();  // the control is going away
+
+private:
+    static LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Paint(HDC dc);
+
+    HWND m_hWnd = nullptr;
+    WNDPROC m_oldProc = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    LONG m_width = 0;
+    LONG m_height = 0;
+};

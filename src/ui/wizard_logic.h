@@ -1,0 +1,53 @@
+// The wizard's rules that need no window: the ready summary, the progress bar's steps,
+// the folder texts the browse buttons make, and the checks and premultiplication of the
+// TGA pictures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct InstallOptions;
+
+// The string-table texts the ready summary is made of (ids 14-19, 61, 62).
+struct ReadySummaryTexts {
+    std::string destination;      // 14
+    std::string startMenu;        // 15
+    std::string additionalTasks;  // 16
+    std::string icons;            // 17
+    std::string desktopIcon;      // 18
+    std::string quickLaunchIcon;  // 19
+    std::string firewallSetup;    // 61
+    std::string firewallRules;    // 62
+};
+
+std::string BuildReadySummary(const InstallOptions& options, const ReadySummaryTexts& texts);
+
+// One timer tick of the progress page: moves value one unit towards target in the given
+// direction. Returns true when the page must end (value 100 or more); otherwise *barPosition
+// is what the bar shows.
+bool ProgressTick(std::int32_t target, std::int32_t* value, std::int32_t direction, std::int32_t* barPosition);
+
+// Destination Browse: the picked path, a backslash unless it ends in one, the product.
+std::string DestinationFromPicked(const std::string& picked, const std::string& product);
+// Start Menu Browse: the picked folder's own name, a backslash, the product.
+std::string StartMenuFromPicked(const std::string& picked, const std::string& product);
+
+// Font heights: logical pixels per inch scaled from 96, and the title's 3/2 (truncated
+// towards zero, sign kept).
+std::int32_t ScaleForDpi(std::int32_t dpi, std::int32_t size96);
+std::int32_t TitleHeight(std::int32_t height);
+
+// An uncompressed 32-bit true-colour TGA: header checked and the pixel bytes bounded by
+// the file's size.
+struct TgaImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    const std::uint8_t* pixels = nullptr;  // width * height * 4 bytes, blue green red alpha
+    std::size_t pixelBytes = 0;
+};
+constexpr std::size_t TGA_HEADER_SIZE = 18;
+bool ParseTga(const void* data, std::size_t size, TgaImage* image);
+
+// c := c * alpha / 255 for the three colour bytes of each pixel; alpha stays.
+void PremultiplyBgra(std::uint8_t* pixels, std::size_t pixelCount);

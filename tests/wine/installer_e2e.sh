@@ -1,0 +1,292 @@
+#!/usr/bin/env bash
+# installer_e2e.sh CASE WINDOWS_DIR TEMPLATE WORK_DIR
+# One end-to-end case of a real installer under Wine: a fresh copy of the template prefix,
+# the installer copied to C:\setup and run from there with switches inside an Xvfb session,
+# beside box_watcher.exe, which records and presses every message box. Then the exit code,
+# the boxes and the machine's files and registry hives are checked. Every run is bounded;
+# the prefix is removed after a pass and kept after a failure.
+set -uo pipefail
+case_name=$1 windows=$2 template=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
+[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+
+WS="Tessaport RDP Edition - Workstation"
+SV="Tessaport RDP Edition - Server"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_file() { [ -f "$1" ] || fail "missing file $1"; }
+expect_no_file() { [ ! -e "$1" ] || fail "unexpected $1"; }
+
+fresh() {  # fresh EXE
+    prefix=$work/$case_name
+    rm -rf "$prefix" "$prefix".*
+    mkdir -p "$work"
+    cp -a "$template" "$prefix"
+    source "$here/wine_env.sh" "$prefix"
+    C=$prefix/drive_c
+    mkdir -p "$C/setup"
+    cp "$1" "$C/setup/setup.exe"
+    TEMP_DIR=$C/users/root/Temp
+}
+
+# Registry: the block of values under one key of a hive file (key as written in the
+# file, backslashes doubled), compared without regard to case.
+reg_block() {
+    E2E_KEY="[$2]" awk '
+        BEGIN { k = tolower(ENVIRON["E2E_KEY"]) }
+        /^\[/ { p = (index(tolower($0), k) == 1) ; next }
+        p' "$1"
+}
+expect_key() {  # hive key [value-pattern]
+    local block
+    block=$(reg_block "$prefix/$1" "$2")
+    grep -qi '^\[' <<<"$(grep -i -F "[$2]" "$prefix/$1")" || { fail "no key $2 in $1"; return; }
+    [ $# -lt 3 ] || grep -qi -- "$3" <<<"$block" || fail "key $2 lacks $3"
+}
+
+# run SECONDS SWITCHES...: runs setup.exe in its prefix under Xvfb with the watcher.
+run() {
+    local seconds=$1
+    shift
+    rm -f "$C/boxes.txt" "$C/watch_stop"
+    local start end
+    start=$(date +%s.%N)
+    timeout -k 10 $((seconds + 60)) xvfb-run -a -s "-screen 0 1024x768x24" \
+        bash "$here/installer_e2e.sh" __session "$windows" "$prefix" "$seconds" "$@" \
+        >"$prefix.session.out" 2>"$prefix.session.err"
+    end=$(date +%s.%N)
+    rc=$(cat "$prefix.rc" 2>/dev/null || echo none)
+    wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+    boxes=$(cat "$C/boxes.txt" 2>/dev/null || true)
+    echo "run $*: exit $rc, session ${wall}s, install $(cat "$prefix.time" 2>/dev/null)s"
+    [ -z "$boxes" ] || printf 'boxes:\n%s\n' "$boxes"
+}
+expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
+expect_box() { grep -qF -- "$1" <<<"$boxes" || fail "no message box with: $1"; }
+expect_no_box() { [ -z "$boxes" ] || fail "unexpected message box: $boxes"; }
+
+if [ "$case_name" = __session ]; then
+    # Inside xvfb-run: watcher first (it starts the Wine session), then the installer.
+    prefix=$3 seconds=$4
+    shift 4
+    source "$here/wine_env.sh" "$prefix"
+    C=$prefix/drive_c
+    cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
+    if [ -n "${E2E_WINE_VERSION:-}" ]; then
+        timeout 60 wine reg add 'HKCU\Software\Wine' /v Version /d "$E2E_WINE_VERSION" /f \
+            >"$prefix.reg.out" 2>&1
+    fi
+    (cd "$C/setup" && timeout -k 5 $((seconds + 30)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' 'C:\watch_stop' \
+        $((seconds + 20)) >"$prefix.watch.out" 2>&1) &
+    watcher=$!
+    sleep 3
+    start=$(date +%s.%N)
+    (cd "$C/setup" && timeout -k 10 "$seconds" wine setup.exe "$@" >"$prefix.out" 2>"$prefix.err")
+    echo $? >"$prefix.rc"
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }' >"$prefix.time"
+    sleep 1
+    touch "$C/watch_stop"
+    wait "$watcher"
+    timeout 30 wineserver -k >/dev/null 2>&1  # this prefix's server only
+    exit 0
+fi
+
+ws_exe=$windows/tsport_workstation_setup.exe
+sv_exe=$windows/tsport_server_setup.exe
+SERVICES='System\\CurrentControlSet\\Services'
+UNINSTALL='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+
+case $case_name in
+silent_workstation)
+    fresh "$ws_exe"
+    MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    run 240 -silent -licenseaccept -log
+    expect_rc 0
+    expect_no_box
+    T="$C/Program Files/$WS"
+    for f in tessaportws.exe tsport_rde_installer.exe tessaport-ws-license.txt readme.txt tessaport-ws-help.chm \
+        uninstall.exe tessaport-rdp-workstation-setup.log; do expect_file "$T/$f"; done
+    expect_file "$C/windows/system32/tessaportwssrv.exe"
+    expect_file "$C/windows/system32/drivers/tsppnptls.sys"
+    expect_key system.reg "$SERVICES\\\\tessaportwssrv" '"ImagePath"'
+    expect_key system.reg "$SERVICES\\\\tessaportwssrv" '"DependOnService"'
+    expect_key system.reg "$SERVICES\\\\tsppnptls" '"Type"=dword:00000001'
+    expect_file "$C/windows/system32/drivers/tspvd.sys"
+    expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "\"DisplayName\"=\"$WS\""
+    expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" '"UninstallString"'
+    expect_file "$MENU/$WS/$WS.lnk"
+    expect_file "$MENU/$WS/$WS Uninstall Wizard.lnk"
+    expect_file "$MENU/$WS/$WS on Web.url"
+    expect_file "$C/users/Public/Desktop/$WS.lnk"
+    expect_file "$C/setup/tessaport-rdp-workstation-setup.log"
+    expect_no_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    cmp -s "$C/setup/tessaport-rdp-workstation-setup.log" "$T/tessaport-rdp-workstation-setup.log" ||
+        fail "the log beside the installer differs from the one in the target folder"
+    ;;
+silent_server)
+    fresh "$sv_exe"
+    MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    run 240 -silent -licenseaccept
+    expect_rc 0
+    expect_no_box
+    T="$C/Program Files/$SV"
+    for f in tessaportts.exe tessaport-ts-license.txt readme.txt tessaport-ts-help.chm uninstall.exe \
+        tessaport-rdp-server-setup.log; do expect_file "$T/$f"; done
+    expect_file "$C/windows/system32/tessaporttssrv.exe"
+    expect_key system.reg "$SERVICES\\\\tessaporttssrv" '"ImagePath"'
+    expect_key system.reg "$SERVICES\\\\tspvdbus" '"Type"=dword:00000001'
+    grep -qi '"Service"="tspvdbus"' "$prefix/system.reg" || fail "no device of the tspvdbus driver"
+    expect_key system.reg "$UNINSTALL\\\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "\"DisplayName\"=\"$SV\""
+    expect_file "$MENU/$SV/$SV.lnk"
+    expect_file "$C/users/Public/Desktop/$SV.lnk"
+    expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"
+    expect_no_file "$C/setup/tessaport-rdp-server-setup.log"
+    ;;
+no_licence)
+    fresh "$ws_exe"
+    run 60 -silent
+    expect_rc 249
+    expect_no_box
+    expect_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    expect_no_file "$C/Program Files/$WS"
+    run 60 -SILENT -im
+    expect_rc 249
+    expect_box "$WS	You must accept the license to install $WS!"
+    ;;
+damaged)
+    fresh "$ws_exe"
+    # One byte near the end of the package: inside the last entry's compressed data.
+    size=$(stat -c %s "$C/setup/setup.exe")
+    old=$(od -An -tx1 -j $((size - 40)) -N1 "$C/setup/setup.exe" | tr -d ' ')
+    printf "\\x$(printf %02x $((0x$old ^ 0xff)))" | dd of="$C/setup/setup.exe" bs=1 seek=$((size - 40)) \
+        conv=notrunc status=none
+    cmp -s "$ws_exe" "$C/setup/setup.exe" && fail "the copy was not damaged"
+    run 60 -silent -licenseaccept
+    expect_rc 248
+    expect_no_box
+    expect_no_file "$C/Program Files/$WS"
+    run 60 -silent -licenseaccept -im
+    expect_rc 248
+    expect_box "Installation package is damaged! Please download the latest version of $WS from our web site"
+    ;;
+failing)
+    fresh "$ws_exe"
+    T="$C/Program Files/$WS"
+    # A first session, so that what Wine itself changes at a session's start is in "before".
+    run 60 -silent
+    expect_rc 249
+    rm -f "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    mkdir -p "$T/readme.txt"
+    snapshot() {
+        # Not compared: the temp folder (the kept log), the watcher's own files, and the
+        # display and monitor class keys, which Wine rewrites at every session's start.
+        (cd "$C" && find . -path ./users/root/Temp -prune -o \( -name boxes.txt -o -name watch_stop \
+            -o -name box_watcher.exe \) -prune -o -print | sort) >"$prefix.$1.files"
+        for hive in system.reg; do
+            sed -E 's/^(\[.*\]) [0-9]+$/\1/; /^#time=/d' "$prefix/$hive" |
+                awk '/^\[/ { skip = (tolower($0) ~ /class\\\\\{4d36e96[8e]-/) } !skip' >"$prefix.$1.$hive"
+        done
+    }
+    snapshot before
+    run 240 -silent -licenseaccept
+    expect_rc 246
+    expect_box "$WS	Error during installation.\nError code = 0x"
+    [ "$(grep -c . <<<"$boxes")" = 1 ] || fail "expected only the install process's own message"
+    expect_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    grep -q "=== Rollback process ===" "$TEMP_DIR/tessaport-rdp-workstation-setup.log" || fail "no rollback in the log"
+    expect_no_file "$T/tessaport-rdp-workstation-setup.log"
+    snapshot after
+    if ! diff "$prefix.before.files" "$prefix.after.files" >"$prefix.files.diff"; then
+        fail "file tree changed:"; cat "$prefix.files.diff"
+    fi
+    for hive in system.reg; do
+        if ! diff "$prefix.before.$hive" "$prefix.after.$hive" >"$prefix.$hive.diff"; then
+            echo "leftovers in $hive:"; cat "$prefix.$hive.diff"
+            grep '^>' "$prefix.$hive.diff" | grep -qiv 'RunOnce\|^> *$' && fail "$hive changed beyond RunOnce"
+        fi
+    done
+    # With messages: the application opens the log and asks for it to be sent.
+    run 240 -silent -licenseaccept -im
+    expect_rc 246
+    expect_box "Error during installation.\nError code = 0x"
+    expect_box "$WS	To resolve installation issue please send installation log file [C:\users\root\Temp\tessaport-rdp-workstation-setup.log] to our support team."
+    ;;
+unpack)
+    fresh "$ws_exe"
+    run 120 -unpack
+    expect_rc 0
+    expect_no_box
+    U="$C/setup/$WS files"
+    for f in tessaportwssrv.exe tessaportws.exe tessaport-ws-license.txt tessaport-ws-license.rtf uninstall.exe \
+        readme.txt tessaport-ws-help.chm tspvd.inf tspvd.cat tspvd_vista.cat tspvd.sys tspvd_vista.sys \
+        tsppnptls.sys tsprdpclnt.dll tspctxclnt.dll tsprdpclnt_x86_64.dll; do expect_file "$U/$f"; done
+    [ "$(ls "$U" | wc -l)" = 16 ] || fail "extract folder holds $(ls "$U" | wc -l) files, not 16"
+    expect_no_file "$C/Program Files/$WS"
+    expect_no_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    run 120 -unpack -log
+    expect_rc 0
+    expect_box "Error arg0 = 0x100000fd"
+    expect_file "$C/setup/tessaport-rdp-workstation-setup.log"
+    grep -qi "0x100000fd" "$C/setup/tessaport-rdp-workstation-setup.log" || fail "the log lacks the failure"
+    ;;
+advlog)
+    fresh "$ws_exe"
+    run 240 -silent -licenseaccept -advlog
+    expect_rc 0
+    expect_no_box
+    expect_file "$C/Program Files/$WS/tessaport-rdp-workstation-setup.log"
+    before=$(reg_block "$template/system.reg" 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' | grep -i '"LogLevel"')
+    after=$(reg_block "$prefix/system.reg" 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' | grep -i '"LogLevel"')
+    [ "$before" = "$after" ] || fail "LogLevel was '$before', is '$after'"
+    grep -q "==== SetupApi log begin ====" "$C/Program Files/$WS/tessaport-rdp-workstation-setup.log" &&
+        echo "the log carries a SetupAPI block" || echo "no SetupAPI block (Wine writes no SetupAPI log)"
+    ;;
+norestart)
+    fresh "$ws_exe"
+    export TSP_RDE_STANDIN_ACTION=restart
+    run 240 -silent -licenseaccept -norestart -im
+    unset TSP_RDE_STANDIN_ACTION
+    expect_rc 247
+    expect_box "$WS	To complete the installation of $WS, you must restart your computer."
+    expect_file "$C/Program Files/$WS/tessaportws.exe"
+    expect_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
+    expect_no_file "$C/Program Files/$WS/tessaport-rdp-workstation-setup.log"
+    ;;
+server_win2k)
+    fresh "$sv_exe"
+    export E2E_WINE_VERSION=win2k
+    run 60 -silent -licenseaccept
+    expect_rc 255
+    expect_no_box
+    expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"
+    run 60
+    expect_rc 255
+    expect_box "$SV	This program requires Windows 2000 SP4 or newer."
+    expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"
+    unset E2E_WINE_VERSION
+    ;;
+server_winxp)
+    fresh "$sv_exe"
+    export E2E_WINE_VERSION=winxp64
+    run 240 -silent -licenseaccept
+    unset E2E_WINE_VERSION
+    expect_rc 0
+    expect_no_box
+    expect_file "$C/Program Files/$SV/tessaportts.exe"
+    expect_file "$C/Program Files/$SV/tessaport-rdp-server-setup.log"
+    expect_key system.reg "$SERVICES\\\\tessaporttssrv" '"ImagePath"'
+    ;;
+*)
+    echo "unknown case $case_name"
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -eq 0 ]; then
+    rm -rf "$prefix" "$prefix".*
+    echo "PASS $case_name"
+    exit 0
+fi
+echo "$failures failure(s); prefix kept at $prefix"
+exit 1

@@ -1,0 +1,382 @@
+// Drives the wizard from outside: finds each page by its caption and controls, checks its
+// texts and states, saves a picture of it (BMP of the page's screen area) and presses its
+// buttons. Every wait is bounded. Usage: wizard_driver MODE SHOT_DIR, MODE one of
+// walk, restart_failed, failed, refused (the test host) or installer (the real one, walked
+// like walk). Exits 0 when every check held.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char CAPTION[] = "Setup - Tessaport RDP Edition - Workstation";
+const char PRODUCT[] = "Tessaport RDP Edition - Workstation";
+int g_failures = 0;
+bool g_installer = false;  // the real installer: its own licence, a real installation
+std::string g_shots;
+
+void Check(bool ok, const std::string& what)
+{
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
+    std::fflush(stdout);
+    if (!ok)
+        ++g_failures;
+}
+
+std::string TextOf(HWND w)
+{
+    char buffer[4096] = "";
+    if (w)
+        ::SendMessageTimeoutA(w, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                              2000, nullptr);
+    return buffer;
+}
+
+std::string ItemText(HWND page, int id)
+{
+    return TextOf(::GetDlgItem(page, id));
+}
+
+bool Enabled(HWND page, int id)
+{
+    HWND w = ::GetDlgItem(page, id);
+    return w && ::IsWindowEnabled(w);
+}
+
+bool Visible(HWND page, int id)
+{
+    HWND w = ::GetDlgItem(page, id);
+    return w && ::IsWindowVisible(w);
+}
+
+bool Checked(HWND page, int id)
+{
+    DWORD_PTR state = 0;
+    ::SendMessageTimeoutA(::GetDlgItem(page, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+    return state == BST_CHECKED;
+}
+
+void Click(HWND page, int id)
+{
+    ::PostMessageA(::GetDlgItem(page, id), BM_CLICK, 0, 0);
+}
+
+// The visible wizard page that has control id, waited for up to the limit.
+HWND WaitPage(int id, DWORD limitMs = 15000)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += 100) {
+        HWND page = ::FindWindowA(nullptr, CAPTION);
+        if (page && ::IsWindowVisible(page) && ::GetDlgItem(page, id))
+            return page;
+        ::Sleep(100);
+    }
+    return nullptr;
+}
+
+bool WaitFor(HWND page, int id, bool enabled, DWORD limitMs = 15000)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += 100) {
+        if (Enabled(page, id) == enabled)
+            return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+// Writes the page's area of the screen as a 24-bit BMP.
+void Shot(HWND page, const char* name)
+{
+    ::Sleep(400);  // let the page finish painting
+    RECT r;
+    if (!page || !::GetWindowRect(page, &r)) {
+        Check(false, std::string("screenshot ") + name);
+        return;
+    }
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO bmi;
+    std::memset(&bmi, 0, sizeof(bmi));
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = w;
+    bmi.bmiHeader.biHeight = h;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap && bits) {
+        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        ok = ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != FALSE;
+        ::GdiFlush();
+        ::SelectObject(memory, old);
+        const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+        const DWORD size = stride * static_cast<DWORD>(h);
+        BITMAPFILEHEADER file;
+        std::memset(&file, 0, sizeof(file));
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+        file.bfSize = file.bfOffBits + size;
+        const std::string path = g_shots + "\\" + name + ".bmp";
+        FILE* out = std::fopen(path.c_str(), "wb");
+        if (out) {
+            std::fwrite(&file, sizeof(file), 1, out);
+            std::fwrite(&bmi.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out);
+            std::fwrite(bits, 1, size, out);
+            ok = std::fclose(out) == 0 && ok;
+        } else {
+            ok = false;
+        }
+    }
+    if (bitmap)
+        ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    Check(ok, std::string("screenshot ") + name);
+}
+
+// Waits for the closing page with control id; message boxes that the installation shows
+// meanwhile are reported (as failures) and dismissed, so that the run can end.
+HWND WaitClosingPage(int id, DWORD limitMs)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += 100) {
+        HWND page = ::FindWindowA(nullptr, CAPTION);
+        if (page && ::IsWindowVisible(page) && ::GetDlgItem(page, id) && ::GetDlgItem(page, 1013))
+            return page;
+        HWND box = ::FindWindowA("#32770", PRODUCT);
+        if (box && ::IsWindowVisible(box)) {
+            Check(false, "no message box during the installation; it said: " + ItemText(box, 0xFFFF));
+            ::PostMessageA(::GetDlgItem(box, IDOK) ? ::GetDlgItem(box, IDOK) : ::GetDlgItem(box, IDCANCEL),
+                           BM_CLICK, 0, 0);
+            ::Sleep(500);
+        }
+        ::Sleep(100);
+    }
+    return nullptr;
+}
+
+HWND Welcome()
+{
+    HWND page = WaitPage(1013);
+    Check(page != nullptr, "welcome page shown");
+    if (!page)
+        return nullptr;
+    Check(WaitFor(page, IDCANCEL, true), "welcome initialisation reported");
+    return page;
+}
+
+int Walk()
+{
+    HWND page = Welcome();
+    if (!page)
+        return 1;
+    Check(Enabled(page, IDOK), "welcome Next enabled after the check");
+    Check(!Enabled(page, 1000), "welcome Back disabled");
+    Check(ItemText(page, 1001) == std::string("Welcome to ") + PRODUCT + " Version 3.7 Setup Wizard", "welcome title");
+    Check(ItemText(page, 1002).find("The Setup Wizard will allow you to install Tessaport RDP Edition - "
+                                    "Workstation Version 3.7 on your computer.") == 0,
+          "welcome body");
+    Check(TextOf(page) == CAPTION, "caption");
+    Shot(page, "01_welcome");
+    Click(page, IDOK);
+
+    page = WaitPage(1007);
+    Check(page != nullptr, "licence page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1011) == "License Agreement", "licence heading");
+    Check(!Enabled(page, IDOK) && Checked(page, 1009), "licence not accepted at first");
+    const std::string licence = ItemText(page, 1007);
+    Check(g_installer ? licence.size() > 100 : licence.find("Licence agreement for the test host") != std::string::npos,
+          "licence text streamed in");
+    Shot(page, "02_license");
+    Click(page, 1008);
+    Check(WaitFor(page, IDOK, true, 3000), "accepting enables Next");
+    Click(page, 1000);  // back to the welcome page, then forward again
+
+    page = Welcome();
+    if (!page)
+        return 1;
+    Check(WaitFor(page, IDOK, true), "welcome Next enabled again");
+    Click(page, IDOK);
+    page = WaitPage(1007);
+    Check(page && Checked(page, 1008) && Enabled(page, IDOK), "accepted licence kept after Back");
+    Check(page && ItemText(page, 1007) == licence, "licence streamed again");
+    Click(page, IDOK);
+
+    page = WaitPage(1038);
+    Check(page != nullptr, "destination page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1015) == std::string("C:\\Program Files\\") + PRODUCT, "destination default");
+    Check(ItemText(page, 1018) == std::string("Where should ") + PRODUCT + " be installed?", "destination sub-heading");
+    Shot(page, "03_destination");
+    ::SendMessageA(::GetDlgItem(page, 1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\Typed"));
+    Click(page, 1000);
+    page = WaitPage(1007);
+    Click(page, IDOK);
+    page = WaitPage(1038);
+    Check(page && ItemText(page, 1015) == std::string("C:\\Program Files\\") + PRODUCT,
+          "typed folder forgotten after Back");
+    // The installer makes only the last folder of the path: give it one whose parent exists.
+    const char* folder = g_installer ? "C:\\Tessaport" : "C:\\Apps\\Tessaport";
+    ::SendMessageA(::GetDlgItem(page, 1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder));
+    Click(page, IDOK);
+
+    page = WaitPage(1039);
+    Check(page != nullptr, "Start Menu page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1015) == PRODUCT, "Start Menu default");
+    Check(ItemText(page, 1019) == "Select Start Menu Folder", "Start Menu heading");
+    Shot(page, "04_start_menu");
+    Click(page, IDOK);
+
+    page = WaitPage(1022);
+    Check(page != nullptr, "additional tasks page shown");
+    if (!page)
+        return 1;
+    Check(!Visible(page, 1037) && !Visible(page, 1041), "firewall choice hidden");
+    Check(!Visible(page, 1023), "Quick Launch hidden on Windows 7");
+    Check(Visible(page, 1022) && Checked(page, 1022), "desktop icon offered and checked");
+    RECT label, check;
+    ::GetWindowRect(::GetDlgItem(page, 1040), &label);
+    ::GetWindowRect(::GetDlgItem(page, 1041), &check);
+    Check(label.top == check.top, "icon label moved up to the firewall label's place");
+    Shot(page, "05_tasks");
+    Click(page, IDOK);
+
+    page = WaitPage(1026);
+    Check(page != nullptr, "ready page shown");
+    if (!page)
+        return 1;
+    const std::string want = std::string("Destination location:\r\n      ") + folder + "\r\n\r\n" +
+                             "Start Menu folder:\r\n      " + PRODUCT + "\r\n\r\n" +
+                             "Additional Tasks:\r\n      Additionals Icons:\r\n            "
+                             "Create a desktop icon\r\n            ";
+    Check(ItemText(page, 1026) == want, "ready summary");
+    Check(ItemText(page, IDOK) == "Install", "Install button");
+    Shot(page, "06_ready");
+    Click(page, IDOK);
+
+    page = WaitPage(1029);
+    Check(page != nullptr, "progress page shown");
+    if (!page)
+        return 1;
+    Check(!Visible(page, IDOK) && !Enabled(page, IDCANCEL), "progress page has no usable button");
+    Check(ItemText(page, 1028) == "Install", "progress heading");
+    ::Sleep(2500);
+    DWORD_PTR pos = 0;
+    ::SendMessageTimeoutA(::GetDlgItem(page, 1029), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &pos);
+    Check(pos > 1 && pos < 100, "progress bar climbs");
+    Check(ItemText(page, 1027) != "Task:", "task label set by the installation");
+    Shot(page, "07_progress");
+
+    page = WaitClosingPage(1030, g_installer ? 180000 : 30000);
+    Check(page != nullptr, "finish page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1001) == std::string("Completing ") + PRODUCT + " Setup Wizard.", "finish title");
+    Check(ItemText(page, 1030) == "Launch Tessaport RDP Edition now.", "launch text");
+    Check(Checked(page, 1030) && Checked(page, 1033), "both offers checked");
+    Shot(page, "08_finish");
+    Click(page, 1030);
+    if (g_installer)
+        Click(page, 1033);  // no browser in a test prefix
+    ::Sleep(200);
+    Click(page, IDCANCEL);
+    return 0;
+}
+
+// Lets the wizard go to its closing page, leaving every page with Next.
+HWND RunToClosingPage(int closingId)
+{
+    HWND page = Welcome();
+    if (!page)
+        return nullptr;
+    Click(page, IDOK);
+    page = WaitPage(1007);
+    Click(page, 1008);
+    WaitFor(page, IDOK, true, 3000);
+    Click(page, IDOK);
+    for (int id : {1038, 1039, 1022, 1026}) {
+        page = WaitPage(id);
+        if (!page)
+            return nullptr;
+        Click(page, IDOK);
+    }
+    WaitPage(1029);
+    return WaitClosingPage(closingId, 30000);
+}
+
+int RestartFailed()
+{
+    HWND page = RunToClosingPage(1008);
+    Check(page != nullptr, "restart page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1001) == std::string("Setup Wizard did not complete the installation of ") + PRODUCT +
+                                      " on your computer.",
+          "failed title");
+    Check(ItemText(page, 1002).find("but some files were in use") != std::string::npos, "restart failure body");
+    Check(Checked(page, 1008) && !Checked(page, 1009), "restart now preselected");
+    Shot(page, "09_restart_failed");
+    Click(page, 1009);
+    ::Sleep(200);
+    ::PostMessageA(page, WM_COMMAND, IDOK, 0);  // Enter: must finish, never act as Next
+    return 0;
+}
+
+int Failed()
+{
+    HWND page = RunToClosingPage(1030);
+    Check(page != nullptr, "finish page shown after a failure");
+    if (!page)
+        return 1;
+    Check(!Visible(page, 1030) && !Visible(page, 1033), "no offers after a failure");
+    Check(ItemText(page, 1002).find("Error occured while installing") == 0, "failure body");
+    Shot(page, "10_finish_failed");
+    Click(page, IDCANCEL);
+    return 0;
+}
+
+int Refused()
+{
+    HWND page = Welcome();
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1002) == "A newer version 100% of the product is running.", "refusal shown unchanged");
+    Check(ItemText(page, IDCANCEL) == "Exit", "Cancel reads Exit");
+    Check(!Enabled(page, IDOK), "Next stays disabled");
+    Shot(page, "11_welcome_refused");
+    Click(page, IDCANCEL);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::printf("usage: wizard_driver MODE SHOT_DIR\n");
+        return 2;
+    }
+    g_shots = argv[2];
+    const std::string mode = argv[1];
+    int rc = 2;
+    g_installer = mode == "installer";
+    if (mode == "walk" || mode == "installer")
+        rc = Walk();
+    else if (mode == "restart_failed")
+        rc = RestartFailed();
+    else if (mode == "failed")
+        rc = Failed();
+    else if (mode == "refused")
+        rc = Refused();
+    std::printf("%d check(s) failed\n", g_failures);
+    return rc != 0 || g_failures != 0 ? 1 : 0;
+}

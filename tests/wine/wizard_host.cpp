@@ -1,0 +1,133 @@
+// Shows the wizard with a stand-in application: the package check, the licence and the
+// installation are simulated, so that the pages can be driven and looked at on their own.
+// Switches: -fail (the installation fails), -restart (it asks for a restart),
+// -refuse (the version check refuses). Writes what the wizard left in the options to
+// wizard_host_result.txt and exits with RunWizard's result.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ui/wizard.h"
+
+namespace {
+
+const char LICENSE_RTF[] =
+    "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\fs18 {\\b Licence agreement for the test host}\\par\\par "
+    "This is the licence text the test host hands to the licence page. It is streamed into "
+    "the text control as RTF every time the page opens.\\par}";
+
+class CTestHost : public IWizardHost {
+public:
+    bool m_fail = false;
+    bool m_restart = false;
+    bool m_refuse = false;
+    InstallOptions m_options;
+    std::int32_t m_restartFlag = 0;
+    std::int32_t m_failed = 0;
+    int m_restartCalls = 0;
+
+    std::int32_t* m_target = nullptr;
+    std::int32_t* m_value = nullptr;
+    std::int32_t* m_direction = nullptr;
+    HWND m_label = nullptr;
+    HANDLE m_worker = nullptr;
+
+    InstallOptions& WizardOptions() override { return m_options; }
+    const char* ProductDisplayName() const override { return "Tessaport RDP Edition - Workstation"; }
+    const char* VersionText() const override { return "Version 3.7"; }
+    int CheckInstalledVersion(std::string* message) override
+    {
+        if (!m_refuse)
+            return 0;
+        *message = "A newer version 100% of the product is running.";  // carries a '%' on purpose
+        return 1;
+    }
+    int InitSetupModules(std::string*) override { return 0; }
+    bool LoadLicenseText(const void** data, std::uint32_t* size) override
+    {
+        *data = LICENSE_RTF;
+        *size = sizeof(LICENSE_RTF) - 1;
+        return true;
+    }
+    void AttachProgress(std::int32_t* target, std::int32_t* value, std::int32_t* direction, HWND label) override
+    {
+        m_target = target;
+        m_value = value;
+        m_direction = direction;
+        m_label = label;
+    }
+    static DWORD WINAPI Worker(void* param)
+    {
+        auto* self = static_cast<CTestHost*>(param);
+        const char* tasks[] = {"Copying files...", "Installing kernel mode drivers...", "Finishing installation..."};
+        for (int i = 0; i < 3; ++i) {
+            *self->m_target = 10 + i * 15;
+            ::SetWindowTextA(self->m_label, tasks[i]);
+            ::Sleep(1200);
+        }
+        if (self->m_restart)
+            self->m_restartFlag = 1;
+        if (self->m_fail) {
+            self->m_failed = 1;
+            *self->m_value = 120;
+        } else {
+            *self->m_value = 95;
+            ::Sleep(500);
+            *self->m_value = 100;
+        }
+        return 0;
+    }
+    int StartInstallThread(HWND) override
+    {
+        DWORD id = 0;
+        m_worker = ::CreateThread(nullptr, 0, &CTestHost::Worker, this, 0, &id);
+        return m_worker ? 0 : -1;
+    }
+    void EndInstallThread() override
+    {
+        if (!m_worker)
+            return;
+        if (::WaitForSingleObject(m_worker, 10000) != WAIT_OBJECT_0)
+            ::TerminateThread(m_worker, static_cast<DWORD>(-1));
+        ::CloseHandle(m_worker);
+        m_worker = nullptr;
+        m_target = m_value = m_direction = nullptr;
+        m_label = nullptr;
+    }
+    std::int32_t& RestartFlag() override { return m_restartFlag; }
+    std::int32_t Failed() const override { return m_failed; }
+    const char* ProgramFileName() const override { return "no_such_program.exe"; }
+    const char* QuickStartAddress() const override { return ""; }
+    void RestartComputer() override { ++m_restartCalls; }
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
+{
+    CTestHost host;
+    host.m_fail = std::strstr(commandLine, "-fail") != nullptr;
+    host.m_restart = std::strstr(commandLine, "-restart") != nullptr;
+    host.m_refuse = std::strstr(commandLine, "-refuse") != nullptr;
+    host.m_options.targetFolder = "C:\\Program Files\\Tessaport RDP Edition - Workstation";
+    host.m_options.startMenuFolder = "Tessaport RDP Edition - Workstation";
+    host.m_options.openQuickStart = 0;  // nothing to open in a test prefix
+
+    bool restartShown = false;
+    const int result = RunWizard(host, &restartShown);
+
+    FILE* out = std::fopen("wizard_host_result.txt", "wb");
+    if (out) {
+        std::fprintf(out, "result=%d\nrestartPageShown=%d\nrestartFlag=%d\nrestartCalls=%d\n", result,
+                     restartShown ? 1 : 0, host.m_restartFlag, host.m_restartCalls);
+        std::fprintf(out, "target=%s\nstartMenu=%s\ndesktop=%d\nquickLaunch=%d\nfirewall=%d\nlicence=%d\n",
+                     host.m_options.targetFolder.c_str(), host.m_options.startMenuFolder.c_str(),
+                     host.m_options.desktopIcon, host.m_options.quickLaunchIcon, host.m_options.firewallRules,
+                     host.m_options.licenceAccepted);
+        std::fprintf(out, "launch=%d\n", host.m_options.launchProgram);
+        std::fclose(out);
+    }
+    return result;
+}
