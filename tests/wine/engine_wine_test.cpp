@@ -11,50 +11,29 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "engine/installer.h"
+#include "payload_test_support.h"
 #include "platform/win32/win32_platform.h"
 #include "tspvdbus_interface.h"
 
 namespace {
 
+using namespace payload_test;
+
 // ---- owners of what the checks open ----
-
-struct ServiceCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using ServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
-
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using KeyHandle = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-struct DeviceSetCloser {
-    void operator()(HDEVINFO set) const { SetupDiDestroyDeviceInfoList(set); }
-};
-using DeviceSet = std::unique_ptr<void, DeviceSetCloser>;
-DeviceSet OwnSet(HDEVINFO set) { return DeviceSet(set == INVALID_HANDLE_VALUE ? nullptr : set); }
 
 struct FindCloser {
     void operator()(HANDLE find) const { FindClose(find); }
 };
 using FindHandle = std::unique_ptr<void, FindCloser>;
-
-struct FileCloser {
-    void operator()(HANDLE file) const { CloseHandle(file); }
-};
-using FileHandle = std::unique_ptr<void, FileCloser>;
-FileHandle OwnFile(HANDLE file) { return FileHandle(file == INVALID_HANDLE_VALUE ? nullptr : file); }
 
 struct ComReleaser {
     void operator()(IUnknown* object) const { object->Release(); }
@@ -62,75 +41,18 @@ struct ComReleaser {
 template <typename I>
 using ComPtr = std::unique_ptr<I, ComReleaser>;
 
-const DWORD STATE_WAIT_MS = 15000;
 const char* const SERVICES_KEY = "System\\CurrentControlSet\\Services\\";
 const char* const SESSION_MANAGER_KEY = "System\\CurrentControlSet\\Control\\Session Manager";
 const char* const PENDING_RENAMES = "PendingFileRenameOperations";
 const char* const REBOOT_LINE = "Warning: === Reboot required to complete operation ===\r\n";
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// What Wine did, for the record (shown by ctest -V).
-void Measured(const std::string& what, const std::string& value) {
-    std::printf("measured: %s = %s\n", what.c_str(), value.c_str());
-    std::fflush(stdout);
-}
-
 // ---- files ----
 
-std::string BesideFolder() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return ".";
-    const std::string text(path, n);
-    return text.substr(0, text.find_last_of('\\'));
-}
-
-std::string Beside(const char* name) { return BesideFolder() + "\\" + name; }
-
-std::string TempFolder() {  // with its trailing backslash
-    char path[MAX_PATH];
-    const DWORD n = GetTempPathA(sizeof path, path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string(".\\");
-}
-
-std::string SystemFolder() {
-    char path[MAX_PATH];
-    const UINT n = GetSystemDirectoryA(path, sizeof path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
-}
-
-std::string WindowsFolder() {
-    char path[MAX_PATH];
-    const UINT n = GetWindowsDirectoryA(path, sizeof path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
-}
-
-bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// The whole file; the setup log is read while the engine still holds it for writing.
-std::string ReadWholeFile(const std::string& path) {
-    FileHandle file = OwnFile(CreateFileA(path.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return "<missing>";
-    const DWORD size = GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size > 16 * 1024 * 1024) return "<unreadable>";
-    std::string text(size, '\0');
-    DWORD read = 0;
-    if (!ReadFile(file.get(), text.data(), size, &read, nullptr)) return "<unreadable>";
-    text.resize(read);
-    return text;
-}
+// The setup log is read while the engine still holds it for writing.
+const DWORD READ_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool WriteWholeFile(const std::string& path, const std::string& text) {
-    FileHandle file =
+    KernelHandle file =
         OwnFile(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
@@ -152,7 +74,7 @@ void ListInto(const std::string& dir, const std::string& prefix, int depth, std:
             (*out)[prefix + name + "\\"] = "<folder>";
             if (depth < 8) ListInto(dir + "\\" + name, prefix + name + "\\", depth + 1, out);
         } else {
-            (*out)[prefix + name] = ReadWholeFile(dir + "\\" + name);
+            (*out)[prefix + name] = ReadWholeFile(dir + "\\" + name, READ_SHARING);
         }
     } while (FindNextFileA(find.get(), &data));
 }
@@ -211,19 +133,19 @@ struct RegValue {
     bool operator==(const RegValue& other) const { return type == other.type && data == other.data; }
 };
 
-bool KeyExists(const char* subKey) {
+// Null when the key does not open.
+RegKey OpenMachineKey(const char* subKey, REGSAM access) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    return RegKey(RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &key) == ERROR_SUCCESS ? key : nullptr);
 }
+
+bool KeyExists(const char* subKey) { return OpenMachineKey(subKey, KEY_READ) != nullptr; }
 
 // Every value of the key, by name, exactly as the ANSI calls return it.
 std::map<std::string, RegValue> ReadValues(const std::string& subKey) {
     std::map<std::string, RegValue> values;
-    HKEY raw = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return values;
-    KeyHandle key(raw);
+    RegKey key = OpenMachineKey(subKey.c_str(), KEY_READ);
+    if (!key) return values;
     for (DWORD index = 0; index < 1000; ++index) {
         char name[256];
         DWORD nameSize = sizeof name;
@@ -255,9 +177,8 @@ std::string Describe(const std::map<std::string, RegValue>& values) {
 class CSavedValue {
 public:
     CSavedValue(const char* subKey, const char* name) : m_subKey(subKey), m_name(name) {
-        HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return;
-        KeyHandle key(raw);
+        RegKey key = OpenMachineKey(subKey, KEY_READ);
+        if (!key) return;
         std::vector<BYTE> data(1 << 20);
         DWORD size = static_cast<DWORD>(data.size());
         if (RegQueryValueExW(key.get(), Wide(name).c_str(), nullptr, &m_type, data.data(), &size) == ERROR_SUCCESS) {
@@ -266,9 +187,8 @@ public:
         }
     }
     ~CSavedValue() {
-        HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_subKey, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return;
-        KeyHandle key(raw);
+        RegKey key = OpenMachineKey(m_subKey, KEY_SET_VALUE);
+        if (!key) return;
         if (m_existed) {
             RegSetValueExW(key.get(), Wide(m_name).c_str(), 0, m_type, m_data.data(), static_cast<DWORD>(m_data.size()));
         } else {
@@ -292,10 +212,8 @@ private:
 // The restart-time file operations, one string per entry (the value is wide text).
 std::vector<std::string> PendingRenames() {
     std::vector<std::string> entries;
-    HKEY raw = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
-        return entries;
-    KeyHandle key(raw);
+    RegKey key = OpenMachineKey(SESSION_MANAGER_KEY, KEY_QUERY_VALUE);
+    if (!key) return entries;
     std::vector<BYTE> data(1 << 20);
     DWORD size = static_cast<DWORD>(data.size()) - 4;
     DWORD type = 0;
@@ -316,25 +234,6 @@ std::vector<std::string> PendingRenames() {
 }
 
 // ---- services ----
-
-ServiceHandle OpenManager() { return ServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)); }
-
-// Polls until the service reaches the state, at most timeoutMs.
-bool WaitForState(const char* name, DWORD state, DWORD timeoutMs, DWORD* last = nullptr) {
-    ServiceHandle manager = OpenManager();
-    if (!manager) return false;
-    ServiceHandle service(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
-    if (!service) return false;
-    const Clock::time_point start = Clock::now();
-    for (;;) {
-        SERVICE_STATUS status = {};
-        if (!QueryServiceStatus(service.get(), &status)) return false;
-        if (last != nullptr) *last = status.dwCurrentState;
-        if (status.dwCurrentState == state) return true;
-        if (MsSince(start) > timeoutMs) return false;
-        Sleep(20);
-    }
-}
 
 DWORD ServiceState(const char* name) {
     ServiceHandle manager = OpenManager();
@@ -381,110 +280,19 @@ bool ReadConfig(const char* name, ServiceConfig* config) {
     return true;
 }
 
-// Stops and deletes a service a failed check left behind, and a file that came with it.
-class CServiceRemover {
-public:
-    explicit CServiceRemover(const char* name, std::string file = std::string())
-        : m_name(name), m_file(std::move(file)) {}
-    ~CServiceRemover() {
-        ServiceHandle manager = OpenManager();
-        ServiceHandle service(manager ? OpenServiceA(manager.get(), m_name, SERVICE_ALL_ACCESS) : nullptr);
-        if (service) {
-            SERVICE_STATUS status = {};
-            ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-            WaitForState(m_name, SERVICE_STOPPED, STATE_WAIT_MS);
-            DeleteService(service.get());
-        }
-        if (!m_file.empty()) DeleteFileA(m_file.c_str());
-    }
-    CServiceRemover(const CServiceRemover&) = delete;
-    CServiceRemover& operator=(const CServiceRemover&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_file;
-};
-
 // ---- devices ----
 
 const char* const BUS_SERVICE = "tspvdbus";
 const char* const BUS_ID = "*tspvdbusDevice";
 const GUID BUS_INTERFACE = TSPVDBUS_INTERFACE_GUID_INIT;
 
-std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA* data) {
-    char instance[MAX_DEVICE_ID_LEN] = {};
-    if (!SetupDiGetDeviceInstanceIdA(set, data, instance, sizeof instance, nullptr)) return std::string();
-    return instance;
-}
+// The present bus devices; the id compares exactly.
+std::vector<std::string> PresentBusDevices() { return InstanceIds(PresentDevicesWithId(BUS_ID, true)); }
 
-// The devices of the set whose hardware-id list holds id (exact).
-std::vector<std::string> DevicesWithId(HDEVINFO set, const char* id) {
-    std::vector<std::string> found;
-    for (DWORD index = 0; index < 100000; ++index) {
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInfo(set, index, &data)) break;
-        char ids[2048] = {};
-        DWORD type = 0;
-        DWORD size = 0;
-        if (!SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(ids),
-                                               sizeof ids - 2, &size))
-            continue;
-        if (size > sizeof ids - 2) size = sizeof ids - 2;
-        for (const char* each = ids; each < ids + size && *each != '\0'; each += strnlen(each, ids + size - each) + 1) {
-            if (std::strcmp(each, id) == 0) {
-                found.push_back(InstanceId(set, &data));
-                break;
-            }
-        }
-    }
-    return found;
-}
-
-std::vector<std::string> PresentDevicesWithId(const char* id) {
-    DeviceSet set = OwnSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
-    return set ? DevicesWithId(set.get(), id) : std::vector<std::string>();
-}
-
-// Every device of the class, present or not, that carries id.
+// Every device of the class, present or not, that carries id (exact).
 std::vector<std::string> ClassDevicesWithId(const GUID& classGuid, const char* id) {
     DeviceSet set = OwnSet(SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, 0));
-    return set ? DevicesWithId(set.get(), id) : std::vector<std::string>();
-}
-
-// The devices on which the bus driver enabled its interface: the ones it really started.
-std::vector<std::string> StartedBusDevices() {
-    std::vector<std::string> started;
-    DeviceSet set =
-        OwnSet(SetupDiGetClassDevsA(&BUS_INTERFACE, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT));
-    if (!set) return started;
-    for (DWORD index = 0; index < 100000; ++index) {
-        SP_DEVICE_INTERFACE_DATA item = {};
-        item.cbSize = sizeof item;
-        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &BUS_INTERFACE, index, &item)) break;
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof data;
-        DWORD needed = 0;
-        SetupDiGetDeviceInterfaceDetailA(set.get(), &item, nullptr, 0, &needed, &data);
-        const std::string instance = InstanceId(set.get(), &data);
-        if (!instance.empty()) started.push_back(instance);
-    }
-    return started;
-}
-
-bool Holds(const std::vector<std::string>& list, const std::string& item) {
-    for (const std::string& each : list)
-        if (SameText(each, item)) return true;
-    return false;
-}
-
-void RemoveDevice(const std::string& instanceId) {
-    DeviceSet set = OwnSet(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    if (!set) return;
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    if (!SetupDiOpenDeviceInfoA(set.get(), instanceId.c_str(), nullptr, 0, &data)) return;
-    SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &data);
+    return set ? InstanceIds(DevicesWithId(set.get(), id, true)) : std::vector<std::string>();
 }
 
 // Registers a device of the class that carries ids (a multi-string); its instance id.
@@ -504,6 +312,12 @@ std::string RegisterDevice(const GUID& classGuid, const char* className, const s
 
 // ---- the engine ----
 
+std::string Raised(unsigned module, unsigned location, unsigned code) {
+    char text[64];
+    std::snprintf(text, sizeof text, "(0x%x, 0x%x, %u)", module, location, code);
+    return text;
+}
+
 // What the call raised, "" when it did not; the error object is deleted as its catcher must.
 template <typename Call>
 std::string RaisedBy(Call&& call) {
@@ -511,18 +325,9 @@ std::string RaisedBy(Call&& call) {
         call();
     } catch (CExceptionEx* e) {
         std::unique_ptr<CExceptionEx> owner(e);
-        char text[64];
-        std::snprintf(text, sizeof text, "(0x%x, 0x%x, %u)", e->GetModule(), e->GetLocation(),
-                      static_cast<unsigned>(e->GetCode()));
-        return text;
+        return Raised(e->GetModule(), e->GetLocation(), static_cast<unsigned>(e->GetCode()));
     }
     return std::string();
-}
-
-std::string Raised(unsigned module, unsigned location, unsigned code) {
-    char text[64];
-    std::snprintf(text, sizeof text, "(0x%x, 0x%x, %u)", module, location, code);
-    return text;
 }
 
 // The start of what Raised gives, for a failure whose code is whatever the system said.
@@ -538,7 +343,7 @@ protected:
     static void SetUpTestSuite() { os::UseWin32(); }
 
     void SetUp() override {
-        m_temp = TempFolder();
+        m_temp = TempFolder(".\\");
         m_logPath = m_temp + "tsport_engine_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
         m_log = CreateFileA(m_logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -559,7 +364,7 @@ protected:
         return m_installer.get();
     }
 
-    std::string LogText() const { return ReadWholeFile(m_logPath); }
+    std::string LogText() const { return ReadWholeFile(m_logPath, READ_SHARING); }
 
     std::string m_temp;
     std::string m_logPath;
@@ -574,21 +379,17 @@ TEST_F(EngineOnWine, ConstructionAsAdministratorClassifiesWindowsAndMakesRunOnce
     // An empty RunOnce key is taken away, so construction has to make it again; one that
     // holds something is left alone.
     bool removed = false;
-    {
-        HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_ONCE, 0, KEY_READ, &raw) == ERROR_SUCCESS) {
-            KeyHandle key(raw);
-            DWORD subKeys = 1, values = 1;
-            RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                             nullptr, nullptr, nullptr);
-            Measured("RunOnce in a new prefix", "present, " + std::to_string(subKeys) + " subkeys, " +
-                                                    std::to_string(values) + " values");
-            key.reset();
-            if (subKeys == 0 && values == 0) removed = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_ONCE) == ERROR_SUCCESS;
-        } else {
-            Measured("RunOnce in a new prefix", "absent");
-            removed = true;
-        }
+    if (RegKey key = OpenMachineKey(RUN_ONCE, KEY_READ)) {
+        DWORD subKeys = 1, values = 1;
+        RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        Measured("RunOnce in a new prefix",
+                 "present, " + std::to_string(subKeys) + " subkeys, " + std::to_string(values) + " values");
+        key.reset();
+        if (subKeys == 0 && values == 0) removed = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_ONCE) == ERROR_SUCCESS;
+    } else {
+        Measured("RunOnce in a new prefix", "absent");
+        removed = true;
     }
 
     // Whatever happens below, the key is there again afterwards.
@@ -637,11 +438,14 @@ TEST_F(EngineOnWine, ConstructionWithThePackageFailsOnAProgramThatCarriesNone) {
 
 // ---- files and directories ----
 
-class EngineFiles : public EngineOnWine {
+// A folder of the test's own in the temporary folder, empty at the start and taken away at
+// the end.
+class EngineInFolder : public EngineOnWine {
 protected:
+    explicit EngineInFolder(const char* name) : m_name(name) {}
     void SetUp() override {
         EngineOnWine::SetUp();
-        m_dir = m_temp + "tsport_engine_files";
+        m_dir = m_temp + m_name;
         RemoveTree(m_dir);
         ASSERT_TRUE(CreateDirectoryA(m_dir.c_str(), nullptr)) << GetLastError();
     }
@@ -649,7 +453,13 @@ protected:
         EngineOnWine::TearDown();
         RemoveTree(m_dir);
     }
+    const char* const m_name;
     std::string m_dir;
+};
+
+class EngineFiles : public EngineInFolder {
+protected:
+    EngineFiles() : EngineInFolder("tsport_engine_files") {}
 };
 
 TEST_F(EngineFiles, NewReplacedAndInUseFilesAreRolledBackToTheFolderAsItWas) {
@@ -674,35 +484,35 @@ TEST_F(EngineFiles, NewReplacedAndInUseFilesAreRolledBackToTheFolderAsItWas) {
     // A new file in the new folder.
     const std::string fresh("fresh\0bytes", 11);
     EXPECT_EQ(RaisedBy([&] { installer->InstallFile("new.bin", sub.c_str(), fresh.data(), 11); }), "");
-    EXPECT_EQ(ReadWholeFile(sub + "\\new.bin"), fresh);
+    EXPECT_EQ(ReadWholeFile(sub + "\\new.bin", READ_SHARING), fresh);
 
     // An existing file: copied aside first, then written in place.
     const std::string over = m_dir + "\\over.bin";
     EXPECT_EQ(RaisedBy([&] { installer->InstallFile("over.bin", m_dir.c_str(), "new over", 8); }), "");
-    EXPECT_EQ(ReadWholeFile(over), "new over");
+    EXPECT_EQ(ReadWholeFile(over, READ_SHARING), "new over");
     ASSERT_EQ(installer->GetFileBackups().count(over), 1u);
     const std::string overBackup = installer->GetFileBackups().at(over);
     EXPECT_TRUE(IsTempNameOf(overBackup.substr(0, overBackup.size() - 7), over)) << overBackup;
     EXPECT_EQ(overBackup.substr(overBackup.size() - 7), ".backup");
-    EXPECT_EQ(ReadWholeFile(overBackup), "old over");
+    EXPECT_EQ(ReadWholeFile(overBackup, READ_SHARING), "old over");
     EXPECT_FALSE(installer->IsRebootRequired());
 
     // A file another program holds without write sharing: the new content waits beside it
     // for the next start.
     const std::string held = m_dir + "\\held.bin";
-    FileHandle holder = OwnFile(
+    KernelHandle holder = OwnFile(
         CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder) << GetLastError();
     EXPECT_EQ(RaisedBy([&] { installer->InstallFile("held.bin", m_dir.c_str(), "new held", 8); }), "");
     EXPECT_TRUE(installer->IsRebootRequired());
-    EXPECT_EQ(ReadWholeFile(held), "old held");
+    EXPECT_EQ(ReadWholeFile(held, READ_SHARING), "old held");
     ASSERT_EQ(installer->GetFileBackups().count(held), 1u);
-    EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().at(held)), "old held");
+    EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().at(held), READ_SHARING), "old held");
     std::string temp;
     for (const auto& [path, kind] : installer->GetJournal())
         if (kind == JOURNAL_FILE && IsTempNameOf(path, held)) temp = path;
     ASSERT_FALSE(temp.empty()) << "the temporary file is journalled";
-    EXPECT_EQ(ReadWholeFile(temp), "new held");
+    EXPECT_EQ(ReadWholeFile(temp, READ_SHARING), "new held");
 
     const std::vector<std::string> renames = PendingRenames();
     bool registered = false;
@@ -734,7 +544,7 @@ TEST_F(EngineFiles, FileHeldWithoutAnySharingCannotBeBackedUp) {
     const std::string held = m_dir + "\\locked.bin";
     ASSERT_TRUE(WriteWholeFile(held, "locked"));
     const std::map<std::string, std::string> before = Listing(m_dir);
-    FileHandle holder =
+    KernelHandle holder =
         OwnFile(CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder) << GetLastError();
 
@@ -861,7 +671,7 @@ TEST_F(EngineOnWine, OwnProcessServiceIsCreatedRunStoppedReconfiguredRestoredAnd
 TEST_F(EngineOnWine, KernelDriverServiceStartsStopsAndIsRolledBack) {
     const char* const name = "tsp_engine_legacy";
     const std::string image = SystemFolder() + "\\drivers\\tsp_engine_legacy.sys";
-    ASSERT_FALSE(Exists(image));
+    ASSERT_FALSE(FileExists(image));
     CServiceRemover remover(name, image);
     ASSERT_TRUE(CopyFileA(Beside("tsp_legacy.sys").c_str(), image.c_str(), TRUE)) << GetLastError();
 
@@ -935,14 +745,14 @@ protected:
         m_infFolder = WindowsFolder() + "\\inf";
         m_infFiles = std::make_unique<CNewFilesRemover>(m_infFolder);
         m_catalogueFiles = std::make_unique<CNewFilesRemover>(SystemFolder() + "\\catroot");
-        m_driverBefore = Exists(m_driverFile);
+        m_driverBefore = FileExists(m_driverFile);
         m_serviceBefore = OpenError(BUS_SERVICE) == NO_ERROR;
         m_interfaceKeyBefore = KeyExists(INTERFACE_KEY);
-        ASSERT_TRUE(PresentDevicesWithId(BUS_ID).empty()) << "a bus device is already there";
+        ASSERT_TRUE(PresentBusDevices().empty()) << "a bus device is already there";
     }
     void TearDown() override {
         EngineOnWine::TearDown();
-        for (const std::string& instance : PresentDevicesWithId(BUS_ID)) RemoveDevice(instance);
+        for (const std::string& instance : PresentBusDevices()) RemoveDevice(instance);
         if (!m_serviceBefore) {
             CServiceRemover remover(BUS_SERVICE);
         }
@@ -969,7 +779,7 @@ TEST_F(EngineDevices, OemInfIsStagedInTheInfFolder) {
     const std::string inf = Beside("tspvdbus.inf");
     EXPECT_EQ(installer->CopyOemInf(inf.c_str()), 1) << GetLastError();
     // Windows names the copy oemN.inf; find it by its content.
-    const std::string content = ReadWholeFile(inf);
+    const std::string content = ReadWholeFile(inf, READ_SHARING);
     std::string landed;
     for (const auto& entry : Listing(m_infFolder))
         if (entry.second == content) landed = entry.first;
@@ -994,10 +804,11 @@ TEST_F(EngineDevices, RootDeviceGetsItsRunningDriverAndRollbackRemovesIt) {
     EXPECT_EQ(installer->GetJournal().at(BUS_ID), JOURNAL_WDM_DEVICE);
     EXPECT_FALSE(installer->IsRebootRequired());
 
-    const std::vector<std::string> present = PresentDevicesWithId(BUS_ID);
+    const std::vector<std::string> present = PresentBusDevices();
     ASSERT_EQ(present.size(), 1u);
     Measured("root device instance", present[0]);
-    EXPECT_TRUE(Holds(StartedBusDevices(), present[0])) << "the driver has not started " << present[0];
+    EXPECT_TRUE(Contains(DevicesWithInterface(BUS_INTERFACE), present[0]))
+        << "the driver has not started " << present[0];
     DWORD state = 0;
     EXPECT_TRUE(WaitForState(BUS_SERVICE, SERVICE_RUNNING, STATE_WAIT_MS, &state)) << state;
     ServiceConfig config;
@@ -1022,12 +833,12 @@ TEST_F(EngineDevices, RootDeviceGetsItsRunningDriverAndRollbackRemovesIt) {
     ASSERT_EQ(RaisedBy([&] { installer->InstallWdmDriver(BUS_SERVICE, inf.c_str(), BUS_ID); }), "");
     EXPECT_EQ(installer->GetJournal().size(), 1u);
     EXPECT_EQ(installer->GetServiceKeyBackups().count(subKey), 1u);
-    EXPECT_EQ(PresentDevicesWithId(BUS_ID), present);
+    EXPECT_EQ(PresentBusDevices(), present);
 
     // Rollback phase 1 removes the device, and with it the driver's interface.
     installer->UninstallServicesAndDevices();
-    EXPECT_TRUE(PresentDevicesWithId(BUS_ID).empty());
-    EXPECT_FALSE(Holds(StartedBusDevices(), present[0]));
+    EXPECT_TRUE(PresentBusDevices().empty());
+    EXPECT_FALSE(Contains(DevicesWithInterface(BUS_INTERFACE), present[0]));
     EXPECT_FALSE(installer->FindDeviceByHardwareId(BUS_ID).IsValid());
     Measured("bus driver state after the rollback removed its device", std::to_string(ServiceState(BUS_SERVICE)));
 
@@ -1064,7 +875,7 @@ TEST_F(EngineOnWine, UsbDevicesAreCleanedUpByTheirFirstHardwareId) {
     Measured("RemoveDevicesByHardwareId result", std::to_string(result));
     Measured("RemoveDevicesByHardwareId log", log);
     const std::vector<std::string> left = ClassDevicesWithId(GUID_DEVCLASS_USB, "TSPTEST\\USBSTUB");
-    EXPECT_TRUE(Holds(left, second)) << "a device with the id second in its list stays";
+    EXPECT_TRUE(Contains(left, second)) << "a device with the id second in its list stays";
     const std::string cleanup = "Cleanup record... " + first + "\r\n";
     // Wine's SetupDiSetClassInstallParamsA is a stub that fails without setting the last
     // error (the line shows whatever error came before): the engine logs it and leaves the
@@ -1073,11 +884,11 @@ TEST_F(EngineOnWine, UsbDevicesAreCleanedUpByTheirFirstHardwareId) {
     if (log.rfind(stubbed, 0) == 0) {
         EXPECT_EQ(log.find(")\r\n", stubbed.size()), log.size() - 3) << log;
         EXPECT_EQ(result, 0);
-        EXPECT_TRUE(Holds(left, first));
+        EXPECT_TRUE(Contains(left, first));
     } else {
         EXPECT_EQ(log, cleanup);
         EXPECT_EQ(result, 1);
-        EXPECT_FALSE(Holds(left, first));
+        EXPECT_FALSE(Contains(left, first));
     }
     EXPECT_FALSE(installer->IsRebootRequired());
 
@@ -1135,19 +946,9 @@ bool ReadLink(const std::string& file, LinkFacts* facts) {
     return ok;
 }
 
-class EngineShortcuts : public EngineOnWine {
+class EngineShortcuts : public EngineInFolder {
 protected:
-    void SetUp() override {
-        EngineOnWine::SetUp();
-        m_dir = m_temp + "tsport_engine_links";
-        RemoveTree(m_dir);
-        ASSERT_TRUE(CreateDirectoryA(m_dir.c_str(), nullptr)) << GetLastError();
-    }
-    void TearDown() override {
-        EngineOnWine::TearDown();
-        RemoveTree(m_dir);
-    }
-    std::string m_dir;
+    EngineShortcuts() : EngineInFolder("tsport_engine_links") {}
 };
 
 TEST_F(EngineShortcuts, LinksAreWrittenJournalledAndReadBackByTheShell) {
@@ -1166,7 +967,7 @@ TEST_F(EngineShortcuts, LinksAreWrittenJournalledAndReadBackByTheShell) {
               "");
     const std::string link = m_dir + "\\Tessaport Service.lnk";
     const std::string plain = m_dir + "\\No Arguments.lnk";
-    ASSERT_TRUE(Exists(link));
+    ASSERT_TRUE(FileExists(link));
     EXPECT_EQ(installer->GetJournal().count(link), 1u);
     EXPECT_EQ(installer->GetJournal().count(plain), 1u);
 
@@ -1196,7 +997,7 @@ TEST_F(EngineShortcuts, LinksAreWrittenJournalledAndReadBackByTheShell) {
                   installer->CreateUrlShortcut("Quick Start.url", m_dir.c_str(), "https://tessaport.example/start");
               }),
               "");
-    EXPECT_EQ(ReadWholeFile(url), "[InternetShortcut]\r\nURL=https://tessaport.example/start");
+    EXPECT_EQ(ReadWholeFile(url, READ_SHARING), "[InternetShortcut]\r\nURL=https://tessaport.example/start");
     EXPECT_EQ(installer->GetJournal().count(url), 1u);
 
     // Rollback phase 3 takes all of them away.

@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace payload_test {
@@ -80,20 +82,20 @@ inline std::string WindowsFolder() {
     return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
 }
 
-// With its trailing backslash.
-inline std::string TempFolder() {
+// With its trailing backslash; otherwise when the system names none.
+inline std::string TempFolder(const std::string& otherwise = std::string()) {
     char path[MAX_PATH];
     const DWORD n = GetTempPathA(sizeof path, path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+    return n > 0 && n < sizeof path ? std::string(path, n) : otherwise;
 }
 
 inline bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 inline bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-inline std::string ReadWholeFile(const std::string& path) {
-    KernelHandle file = OwnFile(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+inline std::string ReadWholeFile(const std::string& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+    KernelHandle file = OwnFile(
+        CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return "<missing>";
     const DWORD size = GetFileSize(file.get(), nullptr);
     if (size == INVALID_FILE_SIZE || size > 16 * 1024 * 1024) return "<unreadable>";
@@ -120,6 +122,18 @@ inline bool WaitForState(SC_HANDLE service, DWORD state, DWORD timeoutMs, SERVIC
     }
 }
 
+// The same by the service's name; the last state seen comes back when last is given.
+inline bool WaitForState(const char* name, DWORD state, DWORD timeoutMs, DWORD* last = nullptr) {
+    ServiceHandle manager = OpenManager();
+    if (!manager) return false;
+    ServiceHandle service(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
+    if (!service) return false;
+    SERVICE_STATUS_PROCESS status = {};
+    const bool reached = WaitForState(service.get(), state, timeoutMs, &status);
+    if (last != nullptr) *last = status.dwCurrentState;
+    return reached;
+}
+
 inline std::string ServiceBinary(SC_HANDLE service, DWORD* type, DWORD* startType) {
     std::vector<BYTE> buffer(8192);
     DWORD needed = 0;
@@ -143,15 +157,21 @@ inline void RemoveService(const char* name) {
     DeleteService(service.get());
 }
 
+// The same at the end of a scope, and a file that came with the service.
 class CServiceRemover {
 public:
-    explicit CServiceRemover(const char* name) : m_name(name) {}
-    ~CServiceRemover() { RemoveService(m_name); }
+    explicit CServiceRemover(const char* name, std::string file = std::string())
+        : m_name(name), m_file(std::move(file)) {}
+    ~CServiceRemover() {
+        RemoveService(m_name);
+        if (!m_file.empty()) DeleteFileA(m_file.c_str());
+    }
     CServiceRemover(const CServiceRemover&) = delete;
     CServiceRemover& operator=(const CServiceRemover&) = delete;
 
 private:
     const char* m_name;
+    std::string m_file;
 };
 
 inline ServiceHandle CreateOwnProcessService(SC_HANDLE manager, const char* name, const std::string& program) {
@@ -352,32 +372,46 @@ inline std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD propert
     return std::string(buffer, strnlen(buffer, sizeof buffer));
 }
 
-// The present devices, of every class, that carry the hardware id.
-inline std::vector<FoundDevice> PresentDevicesWithId(const char* hardwareId) {
+inline std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA* data) {
+    char instance[MAX_DEVICE_ID_LEN] = {};
+    if (!SetupDiGetDeviceInstanceIdA(set, data, instance, sizeof instance, nullptr)) return std::string();
+    return instance;
+}
+
+// The devices of the set that carry the hardware id, compared without or with case.
+inline std::vector<FoundDevice> DevicesWithId(HDEVINFO set, const char* hardwareId, bool matchCase = false) {
     std::vector<FoundDevice> found;
-    DeviceSet set = OwnSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
-    if (!set) return found;
     for (DWORD index = 0; index < 100000; ++index) {
         SP_DEVINFO_DATA data = {};
         data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInfo(set.get(), index, &data)) break;
-        char ids[1024] = {};
+        if (!SetupDiEnumDeviceInfo(set, index, &data)) break;
+        char ids[2048] = {};
         DWORD type = 0;
         DWORD size = 0;
-        if (!SetupDiGetDeviceRegistryPropertyA(set.get(), &data, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(ids),
+        if (!SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(ids),
                                                sizeof ids - 2, &size))
             continue;
         if (size > sizeof ids - 2) size = sizeof ids - 2;
         // A list of zero-terminated ids; the two spare zero bytes end it in any case.
         for (const char* id = ids; id < ids + size && *id != '\0'; id += strnlen(id, ids + size - id) + 1) {
-            if (lstrcmpiA(id, hardwareId) != 0) continue;
-            char instance[MAX_DEVICE_ID_LEN] = {};
-            SetupDiGetDeviceInstanceIdA(set.get(), &data, instance, sizeof instance, nullptr);
-            found.push_back({instance, DeviceText(set.get(), &data, SPDRP_SERVICE)});
+            if ((matchCase ? std::strcmp(id, hardwareId) : lstrcmpiA(id, hardwareId)) != 0) continue;
+            found.push_back({InstanceId(set, &data), DeviceText(set, &data, SPDRP_SERVICE)});
             break;
         }
     }
     return found;
+}
+
+// The present devices, of every class, that carry the hardware id.
+inline std::vector<FoundDevice> PresentDevicesWithId(const char* hardwareId, bool matchCase = false) {
+    DeviceSet set = OwnSet(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+    return set ? DevicesWithId(set.get(), hardwareId, matchCase) : std::vector<FoundDevice>();
+}
+
+inline std::vector<std::string> InstanceIds(const std::vector<FoundDevice>& devices) {
+    std::vector<std::string> ids;
+    for (const FoundDevice& device : devices) ids.push_back(device.instanceId);
+    return ids;
 }
 
 // The devices on which a driver has enabled the interface: those it has started.
@@ -395,9 +429,8 @@ inline std::vector<std::string> DevicesWithInterface(const GUID& interfaceGuid) 
         // Only the owning device is wanted; the detail buffer stays unasked for.
         DWORD needed = 0;
         SetupDiGetDeviceInterfaceDetailA(set.get(), &item, nullptr, 0, &needed, &data);
-        char instance[MAX_DEVICE_ID_LEN] = {};
-        if (SetupDiGetDeviceInstanceIdA(set.get(), &data, instance, sizeof instance, nullptr))
-            started.push_back(instance);
+        const std::string instance = InstanceId(set.get(), &data);
+        if (!instance.empty()) started.push_back(instance);
     }
     return started;
 }
@@ -428,8 +461,8 @@ inline void CreateRootDevice(const GUID& classGuid, const char* className, const
 }
 
 // Removes the device; a refused parameter call that leaves error 0 is tolerated, as the
-// removal itself decides.
-inline bool RemoveDevice(const std::string& instanceId, DWORD* paramsError) {
+// removal itself decides. The parameter call's error comes back when paramsError is given.
+inline bool RemoveDevice(const std::string& instanceId, DWORD* paramsError = nullptr) {
     DeviceSet set = OwnSet(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     if (!set) return false;
     SP_DEVINFO_DATA data = {};
@@ -439,9 +472,10 @@ inline bool RemoveDevice(const std::string& instanceId, DWORD* paramsError) {
     params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
     params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
     params.Scope = DI_REMOVEDEVICE_GLOBAL;
-    *paramsError = SetupDiSetClassInstallParamsA(set.get(), &data, &params.ClassInstallHeader, sizeof params)
-                       ? NO_ERROR
-                       : GetLastError();
+    const DWORD error = SetupDiSetClassInstallParamsA(set.get(), &data, &params.ClassInstallHeader, sizeof params)
+                            ? NO_ERROR
+                            : GetLastError();
+    if (paramsError != nullptr) *paramsError = error;
     return SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &data) != FALSE;
 }
 

@@ -269,10 +269,17 @@ int Walk()
         return 1;
     Check(!Visible(page, IDOK) && !Enabled(page, IDCANCEL), "progress page has no usable button");
     Check(ItemText(page, 1028) == "Install", "progress heading");
-    ::Sleep(2500);
-    DWORD_PTR pos = 0;
-    ::SendMessageTimeoutA(::GetDlgItem(page, 1029), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &pos);
-    Check(pos > 1 && pos < 100, "progress bar climbs");
+    // Sample the bar until it is on its way (a loaded machine can make any fixed pause
+    // land before the first step or after the last); 20 s at most.
+    bool climbing = false;
+    for (int i = 0; i < 400 && !climbing && ::IsWindow(page); ++i) {
+        DWORD_PTR pos = 0;
+        climbing = ::SendMessageTimeoutA(::GetDlgItem(page, 1029), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &pos) &&
+                   pos > 1 && pos < 100;
+        if (!climbing)
+            ::Sleep(50);
+    }
+    Check(climbing, "progress bar climbs");
     Check(ItemText(page, 1027) != "Task:", "task label set by the installation");
     Shot(page, "07_progress");
 

@@ -65,7 +65,7 @@ public:
         for (int i = 0; i < 3; ++i) {
             *self->m_target = 10 + i * 15;
             ::SetWindowTextA(self->m_label, tasks[i]);
-            ::Sleep(1200);
+            ::Sleep(2000);
         }
         if (self->m_restart)
             self->m_restartFlag = 1;
