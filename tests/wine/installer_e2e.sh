@@ -232,15 +232,26 @@ unpack)
     ;;
 advlog)
     fresh "$ws_exe"
+    # Wine keeps no SetupAPI log and no "LogLevel": give the machine both, and let the
+    # SetupAPI log grow while the installer runs, as driver installation does on Windows.
+    printf '\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Setup] 1700000000\n"LogLevel"=dword:00000020\n' \
+        >>"$prefix/system.reg"
+    setupapi_log=$C/windows/inf/setupapi.dev.log
+    printf 'line written before the run\r\n' >"$setupapi_log"
+    (for i in $(seq 1 300); do printf 'grown during the run %d\r\n' "$i" >>"$setupapi_log"; sleep 0.1; done) &
+    grower=$!
     run 240 -silent -licenseaccept -advlog
+    kill "$grower" 2>/dev/null; wait "$grower" 2>/dev/null
     expect_rc 0
     expect_no_box
-    expect_file "$C/Program Files/$WS/tessaport-rdp-workstation-setup.log"
-    before=$(reg_block "$template/system.reg" 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' | grep -i '"LogLevel"')
+    log="$C/Program Files/$WS/tessaport-rdp-workstation-setup.log"
+    expect_file "$log"
     after=$(reg_block "$prefix/system.reg" 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' | grep -i '"LogLevel"')
-    [ "$before" = "$after" ] || fail "LogLevel was '$before', is '$after'"
-    grep -q "==== SetupApi log begin ====" "$C/Program Files/$WS/tessaport-rdp-workstation-setup.log" &&
-        echo "the log carries a SetupAPI block" || echo "no SetupAPI block (Wine writes no SetupAPI log)"
+    grep -qi 'dword:00000020' <<<"$after" || fail "LogLevel not restored: '$after'"
+    grep -q "==== SetupApi log begin ====" "$log" || fail "no SetupAPI block in the setup log"
+    grep -q "===== SetupApi log end =====" "$log" || fail "no end marker in the setup log"
+    grep -q "grown during the run" "$log" || fail "the SetupAPI log's growth was not copied"
+    grep -q "line written before the run" "$log" && fail "bytes from before the run were copied"
     ;;
 norestart)
     fresh "$ws_exe"
