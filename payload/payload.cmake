@@ -198,7 +198,19 @@ add_executable(wine_payload_tests ${PROJECT_SOURCE_DIR}/tests/wine/payload_test.
     ${PROJECT_SOURCE_DIR}/tests/wine/payload_programs_test.cpp ${TSP_PAYLOAD_SRC}/common/standin.cpp)
 target_include_directories(wine_payload_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers ${TSP_PAYLOAD_SRC}/common)
 target_compile_definitions(wine_payload_tests PRIVATE TSP_WOW64_DLL_MACHINE=${TSP_WOW64_DLL_MACHINE})
-target_link_libraries(wine_payload_tests PRIVATE wine_gtest setupapi newdev advapi32 version user32)
+target_link_libraries(wine_payload_tests PRIVATE tsp_workstation tsp_portable wine_gtest version ${TSP_WIN32_LIBRARIES})
+# The setup's text for a newer running product (string 59), taken from the string table so
+# the check under Wine formats the very text the setup shows.
+set(TSP_STRINGS_RC ${PROJECT_SOURCE_DIR}/src/ui/resources/strings.rc)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TSP_STRINGS_RC})
+file(STRINGS ${TSP_STRINGS_RC} tsp_older_version_line REGEX "^[ \t]*59,[ \t]*\"")
+if(NOT tsp_older_version_line MATCHES "^[ \t]*59,[ \t]*(\".*\")[ \t]*$")
+    message(FATAL_ERROR "String 59 not found in ${TSP_STRINGS_RC}")
+endif()
+string(REPLACE "\"\"" "\\\"" tsp_older_version_text "${CMAKE_MATCH_1}")
+file(CONFIGURE OUTPUT ${TSP_IDENTITY_DIR}/wine_payload_tests/older_version_text.h
+    CONTENT "#define TSP_OLDER_VERSION_TEXT @tsp_older_version_text@\n" @ONLY)
+target_include_directories(wine_payload_tests PRIVATE ${TSP_IDENTITY_DIR}/wine_payload_tests)
 set_target_properties(wine_payload_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
 add_dependencies(wine_payload_tests payload_files)
 

@@ -12,7 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "older_version_text.h"
 #include "payload_test_support.h"
+#include "platform/win32/win32_platform.h"
+#include "product/user_iface.h"
+#include "product/workstation/workstation_edition.h"
 #include "standin.h"
 
 namespace {
@@ -377,6 +381,52 @@ TEST_F(ProductService, ServerServiceUsesItsOwnNamesAndReportsTheBuiltInVersion) 
     client.Close();
     EXPECT_GE(Stop("tessaporttssrv"), 0);
     EXPECT_FALSE(EventExists(TS_EVENT));
+}
+
+// The setup's running-instance check against the real workstation service and its pipe,
+// with the edition's own names and the setup's own version 3.7.
+TEST_F(ProductService, SetupRefusesOnlyARunningWorkstationNewerThanItself) {
+    os::UseWin32();
+    const EditionInfo& info = WorkstationEdition().Info();
+    const RunningProductQuery query{info.presenceEvent, info.pipeName, 0x00037000u, "3.7"};
+    // The message as the setup would show it: string 59 with both versions filled in.
+    const auto expected = [](const std::string& running) {
+        std::string text = TSP_OLDER_VERSION_TEXT;
+        for (const std::string& version : {std::string("3.7"), running}) {
+            const size_t at = text.find("%s");
+            if (at == std::string::npos) return std::string("<string 59 lacks a %s>");
+            text.replace(at, 2, version);
+        }
+        return text;
+    };
+
+    // Nothing running: nobody to ask, nothing refused.
+    std::string message = "unchanged";
+    EXPECT_EQ(CheckInstalledVersion(query, TSP_OLDER_VERSION_TEXT, &message), 0);
+    EXPECT_EQ(message, "unchanged");
+
+    m_pendingValues = {{"Version", Dword(0x00037001)}, {"VersionText", Text("3.7.1 (newer)")}};
+    ASSERT_EQ(Run("tessaportwssrv", "tessaportwssrv.exe").dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(CheckInstalledVersion(query, TSP_OLDER_VERSION_TEXT, &message), 1);
+    EXPECT_EQ(message, expected("3.7.1 (newer)"));
+    EXPECT_NE(message.find("3.7.1 (newer)"), std::string::npos) << message;
+
+    // A '%' from the pipe does not reach the finished text as a directive.
+    SetParameter("tessaportwssrv", "Version", Dword(0x00038000));
+    SetParameter("tessaportwssrv", "VersionText", Text("3.8 %s"));
+    EXPECT_EQ(CheckInstalledVersion(query, TSP_OLDER_VERSION_TEXT, &message), 1);
+    EXPECT_EQ(message, expected("3.8 ?s"));
+
+    // The same version as the setup's own goes on, read afresh by the running service.
+    SetParameter("tessaportwssrv", "Version", Dword(0x00037000));
+    SetParameter("tessaportwssrv", "VersionText", Text("3.7"));
+    message = "unchanged";
+    EXPECT_EQ(CheckInstalledVersion(query, TSP_OLDER_VERSION_TEXT, &message), 0);
+    EXPECT_EQ(message, "unchanged");
+
+    ASSERT_GE(Stop("tessaportwssrv"), 0);
+    EXPECT_EQ(CheckInstalledVersion(query, TSP_OLDER_VERSION_TEXT, &message), 0);
+    EXPECT_EQ(message, "unchanged");
 }
 
 TEST_F(ProductService, ConfiguredAbilitiesAreWhatTheServiceAsksFor) {
