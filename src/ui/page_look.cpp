@@ -93,6 +93,12 @@ bool CWizardPage::AskCancel()
     return ::MessageBoxA(Hwnd(), text.c_str(), Product(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
+void CWizardPage::OnCancel()
+{
+    if (AskCancel())
+        End(IDCANCEL);
+}
+
 void CWizardPage::MakeTitleFont(int id)
 {
     HFONT current = reinterpret_cast<HFONT>(::SendMessageA(Item(id), WM_GETFONT, 0, 0));

@@ -59,6 +59,8 @@ protected:
     bool OnEraseBkgnd(HDC dc) override;
     HBRUSH OnCtlColor(HDC dc, HWND control) override;
     void OnDestroy() override;
+    // Cancel asks the common question first; pages that end differently override it.
+    void OnCancel() override;
 
     IWizardHost& Host() const { return *m_context.host; }
     const char* Product() const { return m_context.host->ProductDisplayName(); }

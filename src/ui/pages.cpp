@@ -258,12 +258,6 @@ void CLicenseDlg::OnOK()
     End(IDOK);
 }
 
-void CLicenseDlg::OnCancel()
-{
-    if (AskCancel())
-        End(IDCANCEL);
-}
-
 // Destination folder
 
 CSelectFolder::CSelectFolder(const PageContext& context) : CWizardPage(IDD_DESTINATION, context, {1017, 1018}) {}
@@ -304,12 +298,6 @@ void CSelectFolder::OnOK()
     Host().WizardOptions().targetFolder = Text(IDC_FOLDER_EDIT);
     SavePosition();
     End(IDOK);
-}
-
-void CSelectFolder::OnCancel()
-{
-    if (AskCancel())
-        End(IDCANCEL);
 }
 
 void CSelectFolder::OnDestroy()
@@ -370,12 +358,6 @@ void CProgramMenuFolderDlg::OnOK()
     Host().WizardOptions().startMenuFolder = Text(IDC_FOLDER_EDIT);
     SavePosition();
     End(IDOK);
-}
-
-void CProgramMenuFolderDlg::OnCancel()
-{
-    if (AskCancel())
-        End(IDCANCEL);
 }
 
 void CProgramMenuFolderDlg::OnDestroy()
@@ -448,12 +430,6 @@ void CAdditionalTaskDlg::OnOK()
     End(IDOK);
 }
 
-void CAdditionalTaskDlg::OnCancel()
-{
-    if (AskCancel())
-        End(IDCANCEL);
-}
-
 // Ready
 
 CReadyDlg::CReadyDlg(const PageContext& context) : CWizardPage(IDD_READY, context, {1024, 1025}) {}
@@ -479,12 +455,6 @@ void CReadyDlg::OnOK()
 {
     SavePosition();
     End(IDOK);
-}
-
-void CReadyDlg::OnCancel()
-{
-    if (AskCancel())
-        End(IDCANCEL);
 }
 
 // Progress

@@ -73,7 +73,6 @@ protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
-    void OnCancel() override;
 };
 
 class CSelectFolder : public CWizardPage {
@@ -84,7 +83,6 @@ protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
-    void OnCancel() override;
     void OnDestroy() override;
 
 private:
@@ -99,7 +97,6 @@ protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
-    void OnCancel() override;
     void OnDestroy() override;
 
 private:
@@ -114,7 +111,6 @@ protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
-    void OnCancel() override;
 
 private:
     void ReadChecks();
@@ -129,7 +125,6 @@ protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
-    void OnCancel() override;
 };
 
 class CProgressDlg : public CWizardPage {
