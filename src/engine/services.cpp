@@ -185,6 +185,14 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
         m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS, os::SERVICE_WIN32_OWN_PROCESS, startType,
         os::SERVICE_ERROR_NORMAL, imagePath, loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr));
     if (!created.IsValid()) return 0;
+    // Compatibility step: some service managers (Wine's) store garbage after the first
+    // dependency on create. Setting the same list once more stores it exactly; where the
+    // create was right it changes nothing, and its result is not examined.
+    if (buffer) {
+        os::Services().ChangeServiceConfigA(created.Get(), os::SERVICE_NO_CHANGE, os::SERVICE_NO_CHANGE,
+                                            os::SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, buffer.get(), nullptr,
+                                            nullptr, nullptr);
+    }
     os::Services().ChangeServiceConfig2A(created.Get(), os::SERVICE_CONFIG_DESCRIPTION, &info);
     m_journal[name] = JOURNAL_SERVICE;
     return 1;

@@ -199,6 +199,11 @@ SC_HANDLE CFakeServices::CreateServiceA(SC_HANDLE manager, const char* name, con
     service.config.displayName = display;
     service.config.group = loadOrderGroup != nullptr ? loadOrderGroup : "";
     service.config.dependencies = SplitMultiString(dependencies);
+    if (createGarblesDependencies && !service.config.dependencies.empty()) {
+        service.config.dependencies.resize(1);
+        service.config.dependencies.push_back("ll");
+        service.config.dependencies.push_back(" Files");
+    }
     if (!driver) service.config.account = account != nullptr ? account : "LocalSystem";
     if (tagId != nullptr) *tagId = 1;
     m_services[name] = service;

@@ -94,6 +94,9 @@ public:
     // Windows versions where OpenServiceA refuses a service marked for deletion with 1072
     // (Wine and the default here open it).
     bool openRefusesMarked = false;
+    // Wine's create path: only the first dependency is stored right, followed by stray names
+    // from memory that happens to lie behind it. ChangeServiceConfigA stores lists exactly.
+    bool createGarblesDependencies = false;
 
     // Manager and service handles not yet closed.
     std::size_t OpenHandleCount() const { return m_handles.size(); }

@@ -115,6 +115,29 @@ TEST_F(EngineServices, DependencyBufferHoldsEveryNameThenEmptyOrAbsentListGivesN
     EXPECT_FALSE(machine.registry.GetValue(Key(SERVICE), "Group").has_value());
 }
 
+TEST_F(EngineServices, DependenciesAreSetOnceMoreAfterCreateSoAGarblingCreateStillEndsExact) {
+    machine.services.createGarblesDependencies = true;
+    const std::vector<std::string> two{"tsppnptls", "RpcSs"};
+    EXPECT_EQ(InstallMain(&two), 1);
+    EXPECT_EQ(machine.services.Find(SERVICE)->config.dependencies, two);
+    EXPECT_EQ(machine.registry.GetValue(Key(SERVICE), "DependOnService")->data,
+              Bytes(std::string("tsppnptls\0RpcSs\0\0", 17)));
+
+    // The extra call is no step of its own: its failure fails nothing and journals the same.
+    installer->UninstallService(SERVICE.c_str());
+    machine.Faults().FailCall("ChangeServiceConfigA", 1, os::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(InstallMain(&two), 1);
+    EXPECT_EQ(installer->GetJournal().at(SERVICE), JOURNAL_SERVICE);
+    EXPECT_EQ(machine.services.Find(SERVICE)->config.description, SERVICE_DESCRIPTION);
+    EXPECT_EQ(Flag(), 0);
+
+    // Without a list there is nothing to set again.
+    installer->UninstallService(SERVICE.c_str());
+    machine.Faults().Clear();
+    EXPECT_EQ(InstallMain(nullptr), 1);
+    for (const std::string& call : machine.Faults().Calls()) EXPECT_NE(call, "ChangeServiceConfigA");
+}
+
 TEST_F(EngineServices, EmptyListLeavesTheDependenciesOfAnExistingServiceAlone) {
     Config old;
     old.imagePath = "C:\\Old\\tessaportwssrv.exe";

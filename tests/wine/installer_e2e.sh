@@ -37,6 +37,30 @@ reg_block() {
         /^\[/ { p = (index(tolower($0), k) == 1) ; next }
         p' "$1"
 }
+# The data of one value under a key, as the hive file writes it: continuation lines joined.
+reg_value() {  # hive key value
+    reg_block "$prefix/$1" "$2" | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
+        awk -v name="\"$3\"=" 'index(tolower($0), tolower(name)) == 1 { print substr($0, length(name) + 1) }'
+}
+# A REG_MULTI_SZ of names as the hive file writes it: UTF-16 names, each with its zero, then a
+# final zero. Wine writes a well-formed one as str(7) text without the final zero, and any
+# other as hex(7) bytes; both forms name exactly the same bytes.
+multi_sz_forms() {
+    local text="" hex="hex(7):" name i
+    for name in "$@"; do
+        text+="$name\\0"
+        for ((i = 0; i < ${#name}; i++)); do hex+=$(printf '%02x,00,' "'${name:i:1}"); done
+        hex+="00,00,"
+    done
+    printf 'str(7):"%s"\n%s\n' "$text" "${hex}00,00"
+}
+expect_dependencies() {  # service names...
+    local service=$1 got
+    shift
+    got=$(reg_value system.reg "$SERVICES\\\\$service" DependOnService)
+    grep -qxF -- "$got" <(multi_sz_forms "$@") ||
+        fail "DependOnService of $service is '$got', expected exactly the list: $*"
+}
 expect_key() {  # hive key [value-pattern]
     local block
     block=$(reg_block "$prefix/$1" "$2")
@@ -110,7 +134,7 @@ silent_workstation)
     expect_file "$C/windows/system32/tessaportwssrv.exe"
     expect_file "$C/windows/system32/drivers/tsppnptls.sys"
     expect_key system.reg "$SERVICES\\\\tessaportwssrv" '"ImagePath"'
-    expect_key system.reg "$SERVICES\\\\tessaportwssrv" '"DependOnService"'
+    expect_dependencies tessaportwssrv tsppnptls
     expect_key system.reg "$SERVICES\\\\tsppnptls" '"Type"=dword:00000001'
     expect_file "$C/windows/system32/drivers/tspvd.sys"
     expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "\"DisplayName\"=\"$WS\""
@@ -136,6 +160,7 @@ silent_server)
     expect_file "$C/windows/system32/tessaporttssrv.exe"
     expect_key system.reg "$SERVICES\\\\tessaporttssrv" '"ImagePath"'
     expect_key system.reg "$SERVICES\\\\tspvdbus" '"Type"=dword:00000001'
+    expect_dependencies tessaporttssrv tspvdbus
     grep -qi '"Service"="tspvdbus"' "$prefix/system.reg" || fail "no device of the tspvdbus driver"
     expect_key system.reg "$UNINSTALL\\\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "\"DisplayName\"=\"$SV\""
     expect_file "$MENU/$SV/$SV.lnk"
