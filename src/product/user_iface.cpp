@@ -21,13 +21,10 @@ std::uint32_t Decode(const os::BYTE bytes[4]) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// The format's %s take the arguments in turn; %% is a percent sign. The received text
-// loses its own percent signs, so that the message stays the same when a caller formats
-// it once more.
+// The format's %s take the arguments in turn; %% is a percent sign. The arguments are
+// copied as they are: whatever they hold is never read as a format.
 std::string FormatVersionMessage(const char* format, const char* ownVersionText, const std::string& received) {
-    std::string safe = received;
-    std::replace(safe.begin(), safe.end(), '%', '?');
-    const std::string arguments[2] = {ownVersionText != nullptr ? ownVersionText : "", safe};
+    const std::string arguments[2] = {ownVersionText != nullptr ? ownVersionText : "", received};
     std::size_t next = 0;
     std::string out;
     for (const char* p = format != nullptr ? format : ""; *p != '\0'; ++p) {
@@ -44,20 +41,24 @@ std::string FormatVersionMessage(const char* format, const char* ownVersionText,
     return out;
 }
 
-// The version query after a good handshake. Only a complete answer counts: a failed or
-// short read, or a text longer than the buffer, leaves both outputs untouched.
+// The version query after a good handshake. What came before a failing step stays: the
+// version value decides, and a text that breaks off is kept as far as it came. A text
+// longer than the buffer is cut, and the rest is read and dropped.
 void QueryVersion(CUserIface& client, std::uint32_t* version, std::string* text) {
     os::BYTE request[4];
     Encode(USER_IFACE_REQUEST_VERSION, request);
     if (!client.Write(request, 4)) return;
     os::BYTE value[4], length[4];
-    if (!client.Read(value, 4) || !client.Read(length, 4)) return;
-    const std::uint32_t size = Decode(length);
-    if (size > USER_IFACE_VERSION_TEXT_MAX) return;
-    char received[USER_IFACE_VERSION_TEXT_MAX + 1] = {};
-    if (size != 0 && !client.Read(received, size)) return;
+    if (!client.Read(value, 4)) return;
     *version = Decode(value);
+    if (!client.Read(length, 4)) return;
+    const std::uint32_t size = Decode(length);
+    const os::DWORD kept = std::min<std::uint32_t>(size, USER_IFACE_VERSION_TEXT_MAX);
+    char received[USER_IFACE_VERSION_TEXT_MAX + 1] = {};
+    os::DWORD got = 0;
+    const bool whole = kept == 0 || client.Read(received, kept, &got);
     *text = received;  // stops at a zero byte inside the text
+    if (whole && size > kept) client.Skip(size - kept);
 }
 
 }  // namespace
@@ -70,25 +71,50 @@ bool CUserIface::Write(const void* data, os::DWORD count) {
 
 // ReadFile on a pipe blocks until the server writes; peeking first keeps the wait bounded
 // when the product hangs.
-bool CUserIface::Read(void* buffer, os::DWORD count) {
+bool CUserIface::Read(void* buffer, os::DWORD count, os::DWORD* received) {
+    if (received != nullptr) *received = 0;
     if (!m_hPipe.IsValid()) return false;
     auto* out = static_cast<os::BYTE*>(buffer);
     os::DWORD got = 0;
     const os::DWORD start = os::Kernel().GetTickCount();
     unsigned polls = 0;
+    bool complete = true;
     while (got < count) {
         os::DWORD available = 0;
-        if (!os::Processes().PeekNamedPipe(m_hPipe.Get(), nullptr, 0, nullptr, &available, nullptr)) return false;
+        if (!os::Processes().PeekNamedPipe(m_hPipe.Get(), nullptr, 0, nullptr, &available, nullptr)) {
+            complete = false;
+            break;
+        }
         if (available == 0) {
-            if (++polls > READ_POLLS_MAX || os::Kernel().GetTickCount() - start >= USER_IFACE_READ_LIMIT) return false;
+            if (++polls > READ_POLLS_MAX || os::Kernel().GetTickCount() - start >= USER_IFACE_READ_LIMIT) {
+                complete = false;
+                break;
+            }
             os::Kernel().Sleep(USER_IFACE_POLL_PAUSE);
             continue;
         }
         os::DWORD read = 0;
         if (!os::Files().ReadFile(m_hPipe.Get(), out + got, std::min(available, count - got), &read) || read == 0) {
-            return false;
+            complete = false;
+            break;
         }
         got += read;
+    }
+    if (received != nullptr) *received = got;
+    return complete;
+}
+
+bool CUserIface::Skip(std::uint32_t count) {
+    // One limit for the whole rest, however long the server says it is, and a limit on the
+    // bytes too, for a server that never stops sending.
+    if (count > USER_IFACE_SKIP_MAX) return false;
+    const os::DWORD start = os::Kernel().GetTickCount();
+    os::BYTE chunk[256];
+    while (count > 0) {
+        if (os::Kernel().GetTickCount() - start >= USER_IFACE_READ_LIMIT) return false;
+        const os::DWORD part = std::min<std::uint32_t>(count, sizeof chunk);
+        if (!Read(chunk, part)) return false;
+        count -= part;
     }
     return true;
 }

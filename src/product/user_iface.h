@@ -32,8 +32,9 @@ constexpr os::DWORD USER_IFACE_RETRY_PAUSE = 100;
 constexpr os::DWORD USER_IFACE_READ_LIMIT = 3000;
 constexpr os::DWORD USER_IFACE_POLL_PAUSE = 10;
 
-// The longest version text taken from the pipe; a longer one counts as no answer.
+// The longest version text kept from the pipe; the rest of a longer one is read and dropped.
 constexpr os::DWORD USER_IFACE_VERSION_TEXT_MAX = 255;
+constexpr std::uint32_t USER_IFACE_SKIP_MAX = 1u << 20;  // more is not read at all
 
 class CUserIface {
 public:
@@ -46,8 +47,10 @@ public:
     std::int32_t Connect(const char* pipeName);
     // True only when the whole count went out.
     bool Write(const void* data, os::DWORD count);
-    // True only when exactly count bytes came in.
-    bool Read(void* buffer, os::DWORD count);
+    // True only when exactly count bytes came in; received (may be null) tells how many did.
+    bool Read(void* buffer, os::DWORD count, os::DWORD* received = nullptr);
+    // Reads count bytes and drops them, waiting at most the read limit all told.
+    bool Skip(std::uint32_t count);
 
 private:
     bool WriteValue(std::uint32_t value);
@@ -66,7 +69,8 @@ struct RunningProductQuery {
 
 // 1 when installing must be refused because the running product is newer; message then is
 // messageFormat (string 59: its two %s take the own version text and the running product's
-// text) filled in. The message is finished text and takes no '%' from the pipe, so that
-// formatting it once more changes nothing. 0 otherwise, also whenever the product cannot be
-// asked or gives no complete answer.
+// text, cut to 255 bytes) filled in. The message is finished text, to be shown as it is: the
+// received text is only ever an argument, never a format. The version value decides: a
+// product that stops talking after it still counts with what it sent. 0 otherwise, also
+// whenever the product cannot be asked or sends no version value.
 int CheckInstalledVersion(const RunningProductQuery& query, const char* messageFormat, std::string* message);
