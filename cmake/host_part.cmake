@@ -105,8 +105,8 @@ add_test(NAME wine_guard
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/guard 120 ${TSP_WINDOWS_DIR}/wine_guard_tests.exe)
 set_tests_properties(wine_guard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 300)
 # The installers themselves, run with switches beside the message-box watcher.
-foreach(case silent_workstation silent_server no_licence damaged failing unpack advlog norestart
-        server_win2k server_winxp)
+foreach(case silent_workstation silent_server no_licence damaged failing failing_unattended failed_restart unpack
+        advlog norestart server_win2k server_winxp)
     add_test(NAME wine_setup_${case}
         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/installer_e2e.sh ${case}
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/setup)

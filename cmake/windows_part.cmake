@@ -48,7 +48,6 @@ enable_language(RC)
 set(TSP_APP_SOURCES
     ${PROJECT_SOURCE_DIR}/src/app/app_framework.cpp
     ${PROJECT_SOURCE_DIR}/src/app/install_app.cpp
-    ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/resources/strings.rc
     ${PROJECT_SOURCE_DIR}/src/ui/resources/wizard.rc
     ${PROJECT_SOURCE_DIR}/src/ui/resources/manifest.rc)

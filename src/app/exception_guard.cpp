@@ -13,10 +13,12 @@ struct Guard {
     volatile std::uint64_t address = 0;
 };
 
-Guard* volatile g_active = nullptr;
+// Each thread's own guard: a guarded thread that is terminated leaves no pointer to its
+// dead stack where another thread could find it.
+thread_local Guard* t_active = nullptr;
 
 LONG WINAPI Record(EXCEPTION_POINTERS* info) {
-    Guard* guard = g_active;
+    Guard* guard = t_active;
     if (guard != nullptr && guard->threadId == GetCurrentThreadId()) {
         guard->code = info->ExceptionRecord->ExceptionCode;
         guard->address = reinterpret_cast<std::uint64_t>(info->ExceptionRecord->ExceptionAddress);
@@ -26,11 +28,11 @@ LONG WINAPI Record(EXCEPTION_POINTERS* info) {
 }
 
 LONG WINAPI LastChance(EXCEPTION_POINTERS* info) {
-    Guard* guard = g_active;
+    Guard* guard = t_active;
     if (guard == nullptr || guard->threadId != GetCurrentThreadId()) return EXCEPTION_CONTINUE_SEARCH;
-    g_active = nullptr;
+    t_active = nullptr;
     guard->report(guard->context, info->ExceptionRecord->ExceptionCode,
-                  reinterpret_cast<std::uint64_t>(info->ExceptionRecord->ExceptionAddress));
+                  reinterpret_cast<std::uint64_t>(info->ExceptionRecord->ExceptionAddress), false);
     // Nothing on this thread's stack can be trusted any more: end the thread, not the program.
     ExitThread(0);
 }
@@ -42,7 +44,7 @@ void CallGuarded(GuardBody body, GuardReport report, void* context) {
     guard.threadId = GetCurrentThreadId();
     guard.report = report;
     guard.context = context;
-    g_active = &guard;
+    t_active = &guard;
     PVOID recorder = AddVectoredExceptionHandler(0, Record);
     LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(LastChance);
     bool escaped = false;
@@ -54,14 +56,14 @@ void CallGuarded(GuardBody body, GuardReport report, void* context) {
     } catch (...) {
         escaped = true;
     }
-    g_active = nullptr;
+    t_active = nullptr;
     SetUnhandledExceptionFilter(previous);
     if (recorder != nullptr) RemoveVectoredExceptionHandler(recorder);
     if (escaped) {
         if (guard.recorded != 0) {
-            report(context, guard.code, guard.address);
+            report(context, guard.code, guard.address, true);
         } else {
-            report(context, GUARD_CXX_EXCEPTION, 0);
+            report(context, GUARD_CXX_EXCEPTION, 0, true);
         }
     }
 }

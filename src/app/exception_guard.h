@@ -17,9 +17,12 @@
 constexpr DWORD GUARD_CXX_EXCEPTION = 0x20474343;
 
 using GuardBody = void (*)(void* context);
-using GuardReport = void (*)(void* context, DWORD code, std::uint64_t address);
+// unwound: the exception unwound to the guard (every destructor ran), so what the body
+// left is as consistent as after any error; false: the stack is abandoned.
+using GuardReport = void (*)(void* context, DWORD code, std::uint64_t address, bool unwound);
 
 // Runs body(context) on the calling thread. When an exception escapes it, report(context,
-// code, address) runs on the same thread; then the call returns, or, when the exception
-// could not unwind, the thread ends with exit code 0. One guard at a time in a process.
+// code, address, unwound) runs on the same thread; then the call returns, or, when the
+// exception could not unwind, the thread ends with exit code 0. Guards on several threads
+// keep apart, also when a guarded thread is terminated.
 void CallGuarded(GuardBody body, GuardReport report, void* context);

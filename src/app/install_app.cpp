@@ -166,12 +166,15 @@ void CInstallApp::InstallBody() {
     if (m_pValue != nullptr) *m_pValue = 100;
 }
 
-void CInstallApp::ReportException(DWORD code, std::uint64_t address) {
+void CInstallApp::ReportException(DWORD code, std::uint64_t address, bool unwound) {
     char text[512];
     std::snprintf(text, sizeof text, LoadText(IDS_INSTALL_EXCEPTION).c_str(), static_cast<unsigned>(code),
                   static_cast<unsigned>(address & 0xFFFFFFFFu));
-    ShowText(text, MB_ICONERROR);
-    m_failed = 1;
+    if (m_process) m_process->Log(text);
+    // A silent run may have nobody to press the button.
+    if (m_messagesShown != 0) ShowText(text, MB_ICONERROR);
+    // Only now is the page told to end: the recovery may still roll back for a while.
+    m_failed = m_process ? m_process->RecoverFromFault(unwound) : INSTALL_FAILED_NOT_RESTORED;
     if (m_pValue != nullptr) *m_pValue = 100;
 }
 
@@ -179,8 +182,8 @@ void CInstallApp::ReportException(DWORD code, std::uint64_t address) {
 // string 35 and a failed installation.
 void CInstallApp::RunInstallBody() {
     CallGuarded([](void* app) { static_cast<CInstallApp*>(app)->InstallBody(); },
-                [](void* app, DWORD code, std::uint64_t address) {
-                    static_cast<CInstallApp*>(app)->ReportException(code, address);
+                [](void* app, DWORD code, std::uint64_t address, bool unwound) {
+                    static_cast<CInstallApp*>(app)->ReportException(code, address, unwound);
                 },
                 this);
 }
@@ -299,8 +302,8 @@ bool CInstallApp::RunStart() {
     }
 
     if (m_flags.unpackOnly != 0) {
-        m_process->UnpackOnly();
-        m_failed = 0;
+        // A failed extraction ends as a failed run: scripts see it, and the log stays.
+        m_failed = m_process->UnpackOnly() ? 0 : INSTALL_FAILED;
         EndSteps();
         return true;
     }
@@ -333,13 +336,16 @@ bool CInstallApp::RunStart() {
         }
         RunGuardedBody();
         AttachProgress(nullptr, nullptr, nullptr, nullptr);
-        if (m_restartFlag != 0 && m_failed == 0) {
-            if (m_flags.noRestart != 0) {
+        if (m_restartFlag != 0) {
+            if (m_flags.noRestart == 0) {
+                // Also after a failure: what its rollback deferred happens only then.
+                m_process->RestartComputer();
+            } else if (m_failed == 0) {
                 m_exitCode = EXIT_RESTART_NEEDED;
                 ShowAppMessage(IDS_RESTART_NEEDED, MB_ICONWARNING);
                 return false;
             }
-            m_process->RestartComputer();
+            // A failed run with -norestart still ends as failed (-10), never as installed.
         }
         EndSteps();
         return true;

@@ -69,6 +69,7 @@ public:
     void SetProgressDirection(std::int32_t direction) override;
     std::string LoadText(std::uint32_t id) const override;
     int ShowMessageBox(os::HWND owner, const char* text, const char* caption, os::UINT type) override;
+    bool MessagesShown() const override { return m_messagesShown != 0; }
 
     // IWizardHost
     InstallOptions& WizardOptions() override { return m_options; }
@@ -100,8 +101,9 @@ private:
     void InstallBody();
     // Runs the body on a guarded thread and waits for it.
     void RunGuardedBody();
-    // On the guarded thread: reports an exception that nothing else handled.
-    void ReportException(DWORD code, std::uint64_t address);
+    // On the guarded thread: reports an exception that nothing else handled and lets the
+    // install process recover from it.
+    void ReportException(DWORD code, std::uint64_t address, bool unwound);
 
     bool RunStart();
     // Deletes a remaining install process, then closes the worker and log handles.

@@ -239,7 +239,16 @@ std::unique_ptr<CExceptionEx> CInstaller::CreateRootDevice(const char* hardwareI
     if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REGISTERDEVICE, set.Get(), &device)) {
         return failure(1840, os::Kernel().GetLastError());
     }
-    if (!os::Devices().UpdateDriverForPlugAndPlayDevicesA(hardwareId, infPath, os::INSTALLFLAG_FORCE, rebootRequired)) {
+    os::BOOL updated = 0;
+    try {
+        updated = os::Devices().UpdateDriverForPlugAndPlayDevicesA(hardwareId, infPath, os::INSTALLFLAG_FORCE,
+                                                                   rebootRequired);
+    } catch (...) {
+        // The device is not journalled yet: it must not outlive an exception either.
+        os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device);
+        throw;
+    }
+    if (!updated) {
         const os::DWORD error = os::Kernel().GetLastError();
         os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device);
         return failure(1858, error);

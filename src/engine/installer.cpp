@@ -78,7 +78,11 @@ CInstaller::CInstaller(os::HANDLE logFile, int openPackage, int checkAdmin, int 
 }
 
 CInstaller::~CInstaller() {
-    DiscardBackups();
+    // Backups still here were never committed: the run failed before its commit, or its
+    // rollback could not put them back. They may be the only copies of the user's files, so
+    // they are forgotten, never deleted.
+    m_fileBackups.clear();
+    m_serviceKeyBackups.clear();
     m_hSCManager.Reset();
     m_journal.clear();
     m_startedServices.clear();
@@ -135,7 +139,13 @@ void CInstaller::UninstallServicesAndDevices() {
 }
 
 void CInstaller::DiscardBackups() {
-    for (const auto& [target, backup] : m_fileBackups) os::Files().DeleteFileA(backup.c_str());
+    // The commit never fails: a backup that cannot be deleted stays, whatever the reason.
+    for (const auto& [target, backup] : m_fileBackups) {
+        try {
+            os::Files().DeleteFileA(backup.c_str());
+        } catch (...) {
+        }
+    }
     m_fileBackups.clear();
     m_serviceKeyBackups.clear();
 }

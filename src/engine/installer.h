@@ -61,7 +61,8 @@ public:
 
     // Rollback phase 1: created services and root devices go away again.
     void UninstallServicesAndDevices();
-    // The commit: deletes the backup files and forgets the saved service values.
+    // The commit: deletes the backup files and forgets the saved service values. The
+    // destructor does not commit: it only forgets what no commit took.
     void DiscardBackups();
 
     int IsUserAdmin();

@@ -185,6 +185,8 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
         m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS, os::SERVICE_WIN32_OWN_PROCESS, startType,
         os::SERVICE_ERROR_NORMAL, imagePath, loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr));
     if (!created.IsValid()) return 0;
+    // Journalled at once: whatever happens to the calls below, the rollback knows of it.
+    m_journal[name] = JOURNAL_SERVICE;
     // Compatibility step: some service managers (Wine's) store garbage after the first
     // dependency on create. Setting the same list once more stores it exactly; where the
     // create was right it changes nothing, and its result is not examined.
@@ -194,7 +196,6 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
                                             nullptr, nullptr);
     }
     os::Services().ChangeServiceConfig2A(created.Get(), os::SERVICE_CONFIG_DESCRIPTION, &info);
-    m_journal[name] = JOURNAL_SERVICE;
     return 1;
 }
 

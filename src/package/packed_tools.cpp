@@ -37,7 +37,30 @@ CPackedTools::~CPackedTools() {
     delete[] m_chunk;
 }
 
+// The reader never throws: memory that runs out anywhere in a load is its status.
 int CPackedTools::LoadFromSelf() {
+    try {
+        return LoadSelf();
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+}
+
+int CPackedTools::LoadFromFile(os::HANDLE file) {
+    try {
+        return LoadFile(file);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+}
+
+int CPackedTools::OutOfMemory() {
+    Clear();
+    m_status = PACK_E_NOMEM;
+    return 0;
+}
+
+int CPackedTools::LoadSelf() {
     m_status = PACK_E_READ;
     char path[os::MAX_PATH];
     const os::DWORD length = os::Kernel().GetModuleFileNameA(path, sizeof path);
@@ -46,10 +69,10 @@ int CPackedTools::LoadFromSelf() {
                                                 os::FILE_SHARE_READ | os::FILE_SHARE_WRITE,
                                                 os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL));
     if (!file.IsValid()) return 0;
-    return LoadFromFile(file.Get());
+    return LoadFile(file.Get());
 }
 
-int CPackedTools::LoadFromFile(os::HANDLE file) {
+int CPackedTools::LoadFile(os::HANDLE file) {
     m_status = PACK_OK;
     const os::DWORD size = os::Files().GetFileSize(file);
     if (size == os::INVALID_FILE_SIZE ||

@@ -46,7 +46,10 @@ public:
     std::size_t GetFileCount() const { return m_files.size(); }
 
 private:
+    int LoadSelf();
+    int LoadFile(os::HANDLE file);
     int LoadFromImage(const std::uint8_t* image, std::size_t imageSize);
+    int OutOfMemory();  // empties the table, sets PACK_E_NOMEM, returns 0
 
     int m_status;
     std::uint8_t* m_chunk;

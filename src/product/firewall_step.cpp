@@ -56,7 +56,7 @@ void CInstallProcess::CreateFirewallRules() {
     } catch (CExceptionEx* e) {
         error.reset(e);
     } catch (const std::bad_alloc&) {
-        // Only the firewall object itself can get here.
+        // Memory ran out where no location of its own was left to report.
         Log("=== Error creating firewall rules ===");
         return;
     }

@@ -24,6 +24,11 @@ struct InstallOptions {
     std::int32_t openQuickStart = 1;
 };
 
+// The failed flag: the installation failed and was rolled back, or it failed and the
+// machine could not be brought back all the way (backups of replaced files are kept).
+constexpr std::int32_t INSTALL_FAILED = 1;
+constexpr std::int32_t INSTALL_FAILED_NOT_RESTORED = 2;
+
 // Progress step codes: each selects the task text shown beside the progress bar.
 constexpr std::int32_t PROGRESS_COPYING_FILES = 0;
 constexpr std::int32_t PROGRESS_INSTALLING_DRIVERS = 1;
@@ -65,4 +70,6 @@ public:
     virtual std::string LoadText(std::uint32_t id) const = 0;
     // MessageBoxA: owner may be null; returns the button pressed.
     virtual int ShowMessageBox(os::HWND owner, const char* text, const char* caption, os::UINT type) = 0;
+    // False on a silent run without -im: nobody may be there to press a button.
+    virtual bool MessagesShown() const = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "log/setup_log.h"
 #include "platform/constants.h"
@@ -22,6 +23,20 @@ std::string JoinPath(const std::string& dir, const char* name) {
 
 // A pause between steps, on the seam's clock.
 void Pause(os::DWORD milliseconds) { os::Kernel().Sleep(milliseconds); }
+
+// Runs part and tells whether it ended normally. The failure path goes on whatever one of
+// its parts meets, an allocation failure included.
+template <typename Part>
+bool Attempt(Part part) noexcept {
+    try {
+        part();
+        return true;
+    } catch (CExceptionEx* e) {
+        delete e;
+    } catch (...) {
+    }
+    return false;
+}
 
 // The folder the shell reports for csidl, or false.
 bool SpecialFolder(int csidl, bool create, std::string* folder) {
@@ -59,26 +74,67 @@ int CInstallProcess::CheckPackage() { return OpenPackage(); }
 
 void CInstallProcess::Install(std::int32_t* rebootFlag, std::int32_t* failed, os::HWND owner) {
     SetRebootFlag(rebootFlag);
-    const EditionInfo& info = GetEditionInfo();
-    Log(info.displayName, " installation...");
-    os::Kernel().SRand(os::Kernel().GetTickCount());
-
+    m_stage = Stage::Installing;
+    // Out of memory is an installation error like any other, with a location of its own.
+    CExceptionEx error(INSTALL_PROCESS_MODULE, INSTALL_LOCATION_NO_MEMORY, EXCEPTION_CODE_NO_MEMORY);
     try {
+        Log(GetEditionInfo().displayName, " installation...");
+        os::Kernel().SRand(os::Kernel().GetTickCount());
         RunInstallSteps();
+        return;
     } catch (CExceptionEx* e) {
-        std::unique_ptr<CExceptionEx> error(e);
-        m_pApp->SetProgressPosition(50);
-        m_pApp->SetProgressStep(50, PROGRESS_STOPPING_SERVICES);
-        m_pApp->SetProgressDirection(0);
-        // Files of running services could not be deleted.
-        StopInstalledServices();
-        const std::string text = FormatErrorText(IDS_INSTALL_ERROR, *error);
-        m_pApp->ShowMessageBox(owner, text.c_str(), info.displayName, HOST_MB_OK_ERROR);
-        Log(text.c_str());
-        Log("=== Rollback process ===");
-        Rollback();
-        if (failed != nullptr) *failed = 1;
+        error = *e;
+        delete e;
+    } catch (const std::bad_alloc&) {
     }
+    // Once committed the backups are gone: what is installed stays installed.
+    if (m_stage == Stage::Committed) return;
+    const std::int32_t result = FailAndRollBack(&error, owner);
+    if (failed != nullptr) *failed = result;
+}
+
+std::int32_t CInstallProcess::FailAndRollBack(const CExceptionEx* error, os::HWND owner) {
+    IInstallHost& app = *m_pApp;
+    m_stage = Stage::RollingBack;
+    Attempt([&] {
+        app.SetProgressPosition(50);
+        app.SetProgressStep(50, PROGRESS_STOPPING_SERVICES);
+        app.SetProgressDirection(0);
+    });
+    // Files of running services could not be deleted.
+    Attempt([&] { StopInstalledServices(); });
+    if (error != nullptr) {
+        std::string text;
+        if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, *error); })) text.clear();
+        // A silent run may have nobody to press the button: it goes straight on.
+        if (app.MessagesShown()) {
+            Attempt([&] { app.ShowMessageBox(owner, text.c_str(), GetEditionInfo().displayName, HOST_MB_OK_ERROR); });
+        }
+        Log(text.c_str());
+    }
+    Log("=== Rollback process ===");
+    const bool complete = Rollback();
+    m_stage = complete ? Stage::RolledBack : Stage::Abandoned;
+    return complete ? INSTALL_FAILED : INSTALL_FAILED_NOT_RESTORED;
+}
+
+std::int32_t CInstallProcess::RecoverFromFault(bool unwound) {
+    switch (m_stage) {
+        case Stage::Ready:
+        case Stage::RolledBack:
+            return INSTALL_FAILED;  // nothing changed, or all of it was undone
+        case Stage::Installing:
+            // Unwound, the journal is as the last step left it; a fault's abandoned stack
+            // may have left it half-written, so then nothing is touched.
+            if (unwound) return FailAndRollBack(nullptr, nullptr);
+            break;
+        case Stage::Committed:
+        case Stage::RollingBack:
+        case Stage::Abandoned:
+            break;
+    }
+    m_stage = Stage::Abandoned;
+    return INSTALL_FAILED_NOT_RESTORED;
 }
 
 int CInstallProcess::RestartComputer() { return RestartSystem(); }
@@ -116,46 +172,38 @@ void CInstallProcess::RunInstallSteps() {
     CreateProgramShortcuts();
     RegisterUninstall();
     app.SetProgressStep(95, PROGRESS_FINISHING);
+    // The point of no return: from here on nothing is rolled back.
+    m_stage = Stage::Committed;
     DiscardBackups();
     Pause(1000);
     app.SetProgressStep(100, PROGRESS_FINISHING);
 }
 
-void CInstallProcess::Rollback() {
+bool CInstallProcess::Rollback() {
     IInstallHost& app = *m_pApp;
+    bool complete = true;
+    // Each row does its best; the next one runs whatever the one before met.
+    auto row = [&](std::int32_t position, std::int32_t target, std::int32_t code, auto operation,
+                   os::DWORD pause) {
+        Attempt([&] {
+            if (position >= 0) app.SetProgressPosition(position);
+            app.SetProgressStep(target, code);
+        });
+        if (!Attempt(operation)) complete = false;
+        Pause(pause);
+    };
 
     Pause(2000);
-    app.SetProgressStep(40, PROGRESS_REMOVING_SERVICES);
-    Pause(500);
-
-    app.SetProgressPosition(40);
-    app.SetProgressStep(35, PROGRESS_REMOVING_SERVICES);
-    UninstallServicesAndDevices();
-    Pause(500);
-
-    app.SetProgressPosition(27);
-    app.SetProgressStep(25, PROGRESS_CLEARING_REGISTRY);
-    RestoreServiceKeys();
-    Pause(500);
-
+    row(-1, 40, PROGRESS_REMOVING_SERVICES, [] {}, 500);
+    row(40, 35, PROGRESS_REMOVING_SERVICES, [this] { UninstallServicesAndDevices(); }, 500);
+    row(27, 25, PROGRESS_CLEARING_REGISTRY, [this] { RestoreServiceKeys(); }, 500);
     // The support installer is still in the target folder: files go only below.
-    if (GetEditionInfo().hasCitrixStep) RegisterCitrixSupport(0);
-
-    app.SetProgressPosition(16);
-    app.SetProgressStep(15, PROGRESS_DELETING_FILES);
-    RemoveInstallFiles();
-    Pause(500);
-
-    app.SetProgressPosition(11);
-    app.SetProgressStep(10, PROGRESS_RESTORING_FILES);
-    RollBackInstallFiles();
-    Pause(500);
-
-    app.SetProgressStep(1, PROGRESS_DELETING_DIRECTORY);
-    RemoveInstallDirectories();
-    Pause(1000);
-
-    app.SetProgressStep(0, PROGRESS_FINISHING);
+    if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
+    row(16, 15, PROGRESS_DELETING_FILES, [this] { RemoveInstallFiles(); }, 500);
+    row(11, 10, PROGRESS_RESTORING_FILES, [this] { RollBackInstallFiles(); }, 500);
+    row(-1, 1, PROGRESS_DELETING_DIRECTORY, [this] { RemoveInstallDirectories(); }, 1000);
+    Attempt([&] { app.SetProgressStep(0, PROGRESS_FINISHING); });
+    return complete;
 }
 
 void CInstallProcess::StopInstalledServices() {
@@ -180,18 +228,26 @@ int CInstallProcess::TryCreateShortcut(const char* targetName, const char* targe
     }
 }
 
-void CInstallProcess::UnpackOnly() {
-    Log("=== unpack files process ===");
-    OpenPackage();  // a package that did not load shows up as a missing first entry
+bool CInstallProcess::UnpackOnly() {
+    CExceptionEx error(INSTALL_PROCESS_MODULE, INSTALL_LOCATION_NO_MEMORY, EXCEPTION_CODE_NO_MEMORY);
     try {
+        Log("=== unpack files process ===");
+        OpenPackage();  // a package that did not load shows up as a missing first entry
         ExtractAllFiles();
+        return true;
     } catch (CExceptionEx* e) {
-        std::unique_ptr<CExceptionEx> error(e);
-        const std::string text = FormatErrorText(IDS_INSTALL_ERROR, *error);
-        m_pApp->ShowMessageBox(nullptr, text.c_str(), GetEditionInfo().displayName, HOST_MB_OK_ERROR);
-        Log(text.c_str());
-        Log("=== === ===");
+        error = *e;
+        delete e;
+    } catch (const std::bad_alloc&) {
     }
+    std::string text;
+    if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, error); })) text.clear();
+    if (m_pApp->MessagesShown()) {
+        Attempt([&] { m_pApp->ShowMessageBox(nullptr, text.c_str(), GetEditionInfo().displayName, HOST_MB_OK_ERROR); });
+    }
+    Log(text.c_str());
+    Log("=== === ===");
+    return false;
 }
 
 void CInstallProcess::ExtractAllFiles() {
@@ -280,8 +336,12 @@ void CInstallProcess::CreateProgramShortcuts() {
 void CInstallProcess::RegisterUninstall() {
     const EditionInfo& info = GetEditionInfo();
     const InstallOptions& options = GetOptions();
-    WriteUninstallEntry(info.uninstallKeyName, options.targetFolder.c_str(), options.startMenuFolder.c_str(),
-                        info.uninstallerName, info.displayName);
+    // Never fails: memory running out while the values are written is one more failed write.
+    // (Failing here would leave the entry of a product the rollback takes away.)
+    Attempt([&] {
+        WriteUninstallEntry(info.uninstallKeyName, options.targetFolder.c_str(), options.startMenuFolder.c_str(),
+                            info.uninstallerName, info.displayName);
+    });
 }
 
 // ---- what the step bodies share ------------------------------------------------------------

@@ -12,6 +12,8 @@
 
 // The install process's module number: the upper half of its errors' "arg0".
 constexpr std::uint16_t INSTALL_PROCESS_MODULE = 4096;
+// Where an install step ran out of memory (code EXCEPTION_CODE_NO_MEMORY).
+constexpr std::uint16_t INSTALL_LOCATION_NO_MEMORY = 14;
 
 class CInstallProcess : public CInstaller {
 public:
@@ -22,13 +24,20 @@ public:
 
     // The package status of the running program's package (PACK_OK ...). Never throws.
     int CheckPackage();
-    // Runs the install steps; a failure is shown, rolled back and sets *failed to 1.
-    // Never throws CExceptionEx; *failed stays as it was on success.
+    // Runs the install steps; a failure (an allocation failure included) is shown, rolled
+    // back and sets *failed to INSTALL_FAILED, or INSTALL_FAILED_NOT_RESTORED when the
+    // rollback could not run to its end. Never throws CExceptionEx or std::bad_alloc;
+    // *failed stays as it was on success. Other exceptions leave it for the caller's guard.
     void Install(std::int32_t* rebootFlag, std::int32_t* failed, os::HWND owner);
+    // After an exception that left Install: rolls back what the steps had done when the
+    // stack was unwound (unwound false: a fault abandoned it, nothing is touched). Backups of
+    // replaced files are never deleted. Returns the failed flag's value. Never throws.
+    std::int32_t RecoverFromFault(bool unwound);
     // After a successful install, when the option is set. Never throws.
     void CreateFirewallRules();
-    // Extracts every payload file into a new folder beside the current directory.
-    void UnpackOnly();
+    // Extracts every payload file into a new folder beside the current directory. False
+    // when the extraction failed (shown and logged).
+    bool UnpackOnly();
     // Nonzero when Windows accepted the restart request.
     int RestartComputer();
 
@@ -47,7 +56,8 @@ public:
     void RegisterUninstall();
 
     void RunInstallSteps();
-    void Rollback();
+    // True when every row ran to its end.
+    bool Rollback();
     void StopInstalledServices();
     void ExtractAllFiles();
     // CreateShortcut whose failure is only a warning in the log: 1 made, 0 not.
@@ -77,6 +87,14 @@ public:
     std::string FormatErrorText(std::uint32_t stringId, const CExceptionEx& error) const;
 
 private:
+    // Stops what this run started, reports error (null: already reported) and rolls back;
+    // returns the value for the failed flag.
+    std::int32_t FailAndRollBack(const CExceptionEx* error, os::HWND owner);
+
+    // How far the installation got, for a caller that meets an exception.
+    enum class Stage { Ready, Installing, Committed, RollingBack, RolledBack, Abandoned };
+    Stage m_stage = Stage::Ready;
+
     IInstallHost* m_pApp;
     std::uint32_t m_vistaOrLater;
     const CEdition& m_edition;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/exception_guard.h"
 #include "ui/wizard_logic.h"
 
 namespace {
@@ -104,13 +105,21 @@ BOOL CWelcomeDlg::OnInitDialog()
 
 DWORD WINAPI CWelcomeDlg::InitThread(void* param)
 {
+    // The same guard as the install worker's: a fault while the package is read and
+    // inflated is reported with its code and address instead of ending the program.
     auto* self = static_cast<CWelcomeDlg*>(param);
-    try {
-        self->RunInit();
-    } catch (...) {
-        self->m_crashed = true;
-    }
-    ::PostMessageA(self->Hwnd(), WM_INIT_REPORT, 0, 0);
+    CallGuarded([](void* page) { static_cast<CWelcomeDlg*>(page)->RunInit(); },
+                [](void* page, DWORD code, std::uint64_t address, bool) {
+                    auto* dialog = static_cast<CWelcomeDlg*>(page);
+                    dialog->m_crashCode = code;
+                    dialog->m_crashAddress = address;
+                    dialog->m_crashed = true;
+                    // A fault that could not unwind ends this thread right after the report.
+                    ::PostMessageA(dialog->Hwnd(), WM_INIT_REPORT, 0, 0);
+                },
+                self);
+    if (!self->m_crashed)
+        ::PostMessageA(self->Hwnd(), WM_INIT_REPORT, 0, 0);
     return 0;
 }
 
@@ -142,7 +151,7 @@ bool CWelcomeDlg::OnMessage(UINT msg, WPARAM, LPARAM, INT_PTR* result)
         return false;
     *result = 0;
     if (m_crashed) {
-        const std::string text = FormatCodes(34, 0, 0);  // no structured exceptions here: code unknown
+        const std::string text = FormatCodes(34, m_crashCode, static_cast<unsigned>(m_crashAddress & 0xFFFFFFFFu));
         ::MessageBoxA(Hwnd(), text.c_str(), Product(), MB_OK | MB_ICONERROR);
         Enable(IDCANCEL, true);
         Enable(IDOK, false);
@@ -511,7 +520,9 @@ BOOL CFinishDlg::OnInitDialog()
     SetText(IDC_LAUNCH, FormatText(41, "Tessaport RDP Edition"));
     if (Host().Failed()) {
         SetText(IDC_TITLE, FormatText(53, Product()));
-        SetText(IDC_BODY, FormatText(51, Product(), Product()));
+        // Never a claim of a restored machine that was not restored.
+        const UINT body = Host().Failed() == INSTALL_FAILED_NOT_RESTORED ? 67 : 51;
+        SetText(IDC_BODY, FormatText(body, Product(), Product()));
         for (int id : {IDC_LAUNCH, IDC_QUICK_START}) {
             Show(id, false);
             Enable(id, false);
@@ -550,7 +561,8 @@ BOOL CFinishRestDlg::OnInitDialog()
     Check(IDC_DECLINE, !restart);
     if (Host().Failed()) {
         SetText(IDC_TITLE, FormatText(53, Product()));
-        SetText(IDC_BODY, FormatText(52, Product(), Product()));
+        const UINT body = Host().Failed() == INSTALL_FAILED_NOT_RESTORED ? 68 : 52;
+        SetText(IDC_BODY, FormatText(body, Product(), Product()));
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(40, Product()));

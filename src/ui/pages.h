@@ -63,6 +63,8 @@ private:
     std::int32_t m_result = 0;
     std::string m_text;
     bool m_crashed = false;
+    DWORD m_crashCode = 0;       // what the thread's guard caught
+    std::uint64_t m_crashAddress = 0;
 };
 
 class CLicenseDlg : public CWizardPage {

@@ -3,6 +3,7 @@
 enable_language(RC)
 
 add_library(tsp_ui STATIC
+    ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/dialog.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/page_look.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/pages.cpp

@@ -8,7 +8,7 @@
 // (log copy, exit code) stay with the application.
 //
 // Resources the program must carry: src/ui/resources/wizard.rc (dialogs 102, 129, 131-134,
-// 144-146; bitmaps 135, 139; icon 128; RAW 152, 154) and the string table ids 2-66. Pages
+// 144-146; bitmaps 135, 139; icon 128; RAW 152, 154) and the string table ids 2-68. Pages
 // read their texts with LoadStringA from the program's own module. In the Windows build:
 // link tsp_ui and put src/ui/resources on the resource compiler's include path (wizard.rc
 // names its pictures without a folder). The ready summary is built here (wizard_logic.h)

@@ -354,6 +354,7 @@ public:
         ++messageBoxes;
         return 1;
     }
+    bool MessagesShown() const override { return true; }
 
     InstallOptions options;
     int messageBoxes = 0;

@@ -696,7 +696,7 @@ TEST_F(InstallProcessTest, UnpackOnlyExtractsTheListInOrderAndRefusesAnExistingF
         const std::string folder = std::string("C:\\setup\\") + info.displayName + " files";
         const auto before = rig.State();
 
-        rig.Create().UnpackOnly();
+        EXPECT_TRUE(rig.Create().UnpackOnly());
         EXPECT_TRUE(rig.host.boxes.empty());
         std::vector<std::string> expectedLines = {"=== unpack files process ==="};
         std::vector<std::string> traced;
@@ -715,7 +715,7 @@ TEST_F(InstallProcessTest, UnpackOnlyExtractsTheListInOrderAndRefusesAnExistingF
         EXPECT_TRUE(change.changed.empty());
 
         // A second run in the same folder writes nothing.
-        rig.process->UnpackOnly();
+        EXPECT_FALSE(rig.process->UnpackOnly());
         ASSERT_EQ(rig.host.boxes.size(), 1u);
         const std::string text = "Error during installation.\nError code = 0x000000b7\nError arg0 = 0x100000fd";
         EXPECT_EQ(rig.host.boxes[0].text, text);
@@ -749,6 +749,158 @@ TEST_F(InstallProcessTest, UnpackOnlyWithoutACurrentDirectoryFailsAt247) {
     EXPECT_EQ(rig.host.boxes[0].text, "Error during installation.\nError code = 0x00000005\nError arg0 = 0x100000f7");
 }
 
+// ---- failure paths ------------------------------------------------------------------------
+
+// Every file that was there before the run, with its content, is at its place or in a
+// backup beside it: whatever went wrong, nothing of the user's is lost.
+std::string LostFiles(const std::map<std::string, std::string>& before, const CInstallRig& rig) {
+    const auto now = rig.machine.files.Snapshot();
+    std::set<std::string> backups;
+    for (const auto& [path, content] : now) {
+        if (path.size() > 11 && path.compare(path.size() - 11, 11, ".TMP.BACKUP") == 0) backups.insert(content);
+    }
+    std::string lost;
+    for (const auto& [key, content] : before) {
+        if (key.rfind("file ", 0) != 0) continue;
+        const auto it = now.find(key.substr(5));
+        if ((it == now.end() || it->second != content) && backups.count(content) == 0) lost += key + "\n";
+    }
+    return lost;
+}
+
+// An older build of the edition installed, as an upgrade finds the machine.
+void InstallOlderBuild(CInstallRig& rig) {
+    rig.SetPackage(PackageEntries(rig.scenario.edition, 2));
+    ASSERT_EQ(rig.RunAll(), PACK_OK);
+    ASSERT_EQ(rig.failed, 0);
+    rig.SetPackage(rig.entries);
+    rig.host.progress.clear();
+    rig.machine.files.Restart();
+    rig.machine.services.Restart();
+    rig.machine.Faults().Clear();
+}
+
+TEST_F(InstallProcessTest, SilentRunWithoutMessagesRollsBackAtOnceAndOnlyLogsTheError) {
+    CInstallRig rig;
+    const auto before = rig.State();
+    rig.host.messagesShown = false;
+    rig.machine.Faults().FailCall("SetupCopyOEMInfA", 1, os::ERROR_ACCESS_DENIED);
+    ASSERT_EQ(rig.RunAll(), PACK_OK);
+
+    EXPECT_EQ(rig.failed, INSTALL_FAILED);
+    EXPECT_TRUE(rig.host.boxes.empty());
+    const std::vector<std::string> lines = rig.LogLines();
+    const auto message = std::find(lines.begin(), lines.end(),
+                                   "Error during installation.\nError code = 0x00000005\nError arg0 = 0x100002b4");
+    ASSERT_NE(message, lines.end());
+    EXPECT_EQ(*(message + 1), "=== Rollback process ===");
+    const auto after = rig.State();
+    EXPECT_TRUE(after == before) << Differences(before, after);
+
+    // The same for the unpack-only road.
+    rig.host.messagesShown = false;
+    rig.machine.files.MakeDirectory("C:\\setup\\Tessaport RDP Edition - Workstation files");
+    rig.Create();
+    EXPECT_FALSE(rig.process->UnpackOnly());
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.LogLines().back(), "=== === ===");
+}
+
+TEST_F(InstallProcessTest, RunningOutOfMemoryInAStepIsAnInstallationErrorThatRollsBack) {
+    for (const char* call : {"SetupCopyOEMInfA", "CreateServiceA", "CoCreateInstance", "CreateDirectoryA"}) {
+        SCOPED_TRACE(call);
+        CInstallRig rig;
+        const auto before = rig.State();
+        rig.machine.Faults().ThrowCall(call, 1);
+        ASSERT_EQ(rig.RunAll(), PACK_OK);
+
+        EXPECT_EQ(rig.failed, INSTALL_FAILED);
+        ASSERT_EQ(rig.host.boxes.size(), 1u);
+        EXPECT_EQ(rig.host.boxes[0].text, "Error during installation.\nError code = 0x8007000e\nError arg0 = 0x1000000e");
+        auto after = rig.State();
+        after.erase("store oem0.inf");  // staged packages stay in the driver store
+        EXPECT_TRUE(after == before) << Differences(before, after);
+        ExpectNothingOpen(rig);
+    }
+}
+
+TEST_F(InstallProcessTest, ARollbackCutShortByAnExceptionLosesNoFileAndDoesNotClaimARestoredMachine) {
+    // A late failure of an upgrade (a folder stands where the web shortcut goes), then each
+    // call of the run in turn throws: also every call of the rollback.
+    Scenario scenario;
+    CInstallRig probe(scenario);
+    InstallOlderBuild(probe);
+    const std::string url = probe.menu + "\\Tessaport RDP Edition - Workstation on Web.url";
+    probe.machine.files.Remove(url);
+    probe.machine.files.MakeDirectory(url);
+    ASSERT_EQ(probe.RunAll(), PACK_OK);
+    ASSERT_EQ(probe.failed, INSTALL_FAILED);
+    const unsigned calls = probe.machine.Faults().CallCount();
+
+    unsigned cutShort = 0;
+    for (unsigned nth = 1; nth <= calls; ++nth) {
+        CInstallRig rig(scenario);
+        InstallOlderBuild(rig);
+        rig.machine.files.Remove(url);
+        rig.machine.files.MakeDirectory(url);
+        const auto before = rig.State();
+        rig.machine.Faults().ThrowNth(nth);
+        try {
+            if (rig.RunAll() != PACK_OK) continue;
+        } catch (const std::bad_alloc&) {
+            continue;  // the engine could not be made: the application ends before installing
+        }
+        const std::string where = "call " + std::to_string(nth) + " (" + rig.machine.Faults().Calls()[nth - 1] + ")";
+        ASSERT_TRUE(rig.failed == INSTALL_FAILED || rig.failed == INSTALL_FAILED_NOT_RESTORED) << where;
+        // Deferred moves happen at the next start.
+        rig.machine.files.Restart();
+        EXPECT_EQ(LostFiles(before, rig), "") << where;
+        if (rig.failed == INSTALL_FAILED_NOT_RESTORED) {
+            ++cutShort;
+        } else {
+            rig.machine.services.Restart();
+            auto after = rig.State();
+            for (auto it = after.begin(); it != after.end();) {
+                it = it->first.rfind("store ", 0) == 0 && before.count(it->first) == 0 ? after.erase(it) : std::next(it);
+            }
+            EXPECT_TRUE(after == before) << where << Differences(before, after);
+        }
+    }
+    EXPECT_GT(cutShort, 10u);  // the rollback's own calls were reached
+}
+
+TEST_F(InstallProcessTest, AfterAGuardCaughtExceptionTheRunRollsBackOrAtLeastKeepsEveryBackup) {
+    struct Case {
+        bool unwound;
+        std::int32_t failed;
+    };
+    for (const Case c : {Case{true, INSTALL_FAILED}, Case{false, INSTALL_FAILED_NOT_RESTORED}}) {
+        SCOPED_TRACE(c.unwound ? "unwound" : "abandoned");
+        CInstallRig rig;
+        InstallOlderBuild(rig);
+        const auto before = rig.State();
+        rig.Create();
+        ASSERT_EQ(rig.process->CheckPackage(), PACK_OK);
+        // Late in the run: the program files are replaced, their backups beside them.
+        rig.machine.Faults().ThrowCall("CoCreateInstance", 1, fake::FaultKind::Foreign);
+        EXPECT_THROW(rig.Install(), fake::FaultPlanForeignException);
+        EXPECT_TRUE(rig.host.boxes.empty());
+        EXPECT_EQ(rig.process->RecoverFromFault(c.unwound), c.failed);
+        rig.process.reset();
+        EXPECT_EQ(LostFiles(before, rig), "");
+        if (c.unwound) {
+            rig.machine.services.Restart();
+            auto after = rig.State();
+            after.erase("store oem1.inf");
+            EXPECT_TRUE(after == before) << Differences(before, after);
+            EXPECT_NE(std::find(rig.LogLines().begin(), rig.LogLines().end(), "=== Rollback process ==="),
+                      rig.LogLines().end());
+        } else {
+            EXPECT_FALSE(rig.machine.files.ListFilesUnder(rig.target).empty());
+        }
+    }
+}
+
 // ---- the process's other operations -------------------------------------------------------
 
 TEST_F(InstallProcessTest, CheckPackageReportsTheReadersStatusAndRestartAsksWindows) {
@@ -778,6 +930,7 @@ TEST_F(InstallProcessTest, ErrorTextFillsOnlyTheTwoNumbers) {
         void SetProgressDirection(std::int32_t) override {}
         std::string LoadText(std::uint32_t) const override { return "%s %n 100%% %.8x %.8x %.8x"; }
         int ShowMessageBox(os::HWND, const char*, const char*, os::UINT) override { return 1; }
+        bool MessagesShown() const override { return true; }
         InstallOptions options;
     } strange;
     CInstallProcess process(rig.logFile, 0, 1, &strange, 1, WorkstationEdition());

@@ -61,8 +61,10 @@ public:
         boxes.push_back({owner, text, caption, type});
         return 1;  // IDOK
     }
+    bool MessagesShown() const override { return messagesShown; }
 
     InstallOptions options;
+    bool messagesShown = true;
     std::vector<Progress> progress;
     std::vector<Box> boxes;
 };

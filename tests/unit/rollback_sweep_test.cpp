@@ -38,6 +38,9 @@ struct SweepConfig {
     const char* name;
     Scenario scenario;
     bool upgrade;  // an older build of the edition is installed and running
+    // How the chosen call goes wrong: an error, out of memory, or an exception only the
+    // application's guard catches (then recovered the way the guard does).
+    fake::FaultKind fault = fake::FaultKind::Error;
 };
 
 struct RunResult {
@@ -73,9 +76,19 @@ RunResult RunInstaller(CInstallRig& rig) {
         delete e;
         result.refused = true;
         return result;
+    } catch (const std::bad_alloc&) {
+        result.refused = true;  // the application ends with its initialisation error
+        return result;
     }
     result.status = rig.process->CheckPackage();
-    if (result.status == PACK_OK) rig.Install();
+    if (result.status == PACK_OK) {
+        try {
+            rig.Install();
+        } catch (const fake::FaultPlanForeignException&) {
+            // What the install worker's guard does once it has reported the exception.
+            rig.failed = rig.process->RecoverFromFault(true);
+        }
+    }
     rig.process.reset();
     result.failed = rig.failed;
     result.reboot = rig.rebootFlag;
@@ -196,10 +209,17 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
 
     // The clean run: how many fallible calls, and what a good installation leaves.
     State start, startRestarted, clean;
-    unsigned calls = 0;
+    unsigned calls = 0, callsBeforeInstall = 0;
     {
         auto rig = Arrange(config);
         start = rig->State();
+        rig->Create();
+        ASSERT_EQ(rig->process->CheckPackage(), PACK_OK);
+        callsBeforeInstall = rig->machine.Faults().CallCount();
+        rig->process.reset();
+    }
+    {
+        auto rig = Arrange(config);
         const RunResult result = RunInstaller(*rig);
         ASSERT_FALSE(result.refused);
         ASSERT_EQ(result.status, PACK_OK);
@@ -214,9 +234,15 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
     ASSERT_GT(calls, 100u);
 
     unsigned good = 0, rolledBack = 0, refused = 0;
-    for (unsigned nth = 1; nth <= calls; ++nth) {
+    const bool foreign = config.fault == fake::FaultKind::Foreign;
+    // Only the install runs under the guard; before it nothing throws such an exception.
+    for (unsigned nth = foreign ? callsBeforeInstall + 1 : 1; nth <= calls; ++nth) {
         auto rig = Arrange(config);
-        rig->machine.Faults().FailNth(nth, os::ERROR_ACCESS_DENIED);
+        if (config.fault == fake::FaultKind::Error) {
+            rig->machine.Faults().FailNth(nth, os::ERROR_ACCESS_DENIED);
+        } else {
+            rig->machine.Faults().ThrowNth(nth, config.fault);
+        }
         const RunResult result = RunInstaller(*rig);
         const std::string call =
             nth <= rig->machine.Faults().Calls().size() ? rig->machine.Faults().Calls()[nth - 1] : "?";
@@ -235,7 +261,10 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
         const std::string diff = RollbackDifferences(deferred ? startRestarted : start, run);
         EXPECT_EQ(diff, "") << where << " was not undone:\n" << diff;
         if (!result.refused && result.status == PACK_OK) {
-            ASSERT_EQ(rig->host.boxes.size(), 1u) << where;
+            // The whole rollback ran: a claim of a restored machine is true.
+            EXPECT_EQ(result.failed, INSTALL_FAILED) << where;
+            // The guard reports its exception itself; the install process shows its own error.
+            ASSERT_EQ(rig->host.boxes.size(), foreign ? 0u : 1u) << where;
             EXPECT_EQ(rig->host.progress.back(), (CRecordingHost::Progress{'S', 0, 5})) << where;
         }
     }
@@ -260,6 +289,22 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepConfig{"workstation_upgrade", Make(Edition::Workstation, Windows::Seven), true},
                       SweepConfig{"server_win7", Make(Edition::Server, Windows::Seven), false},
                       SweepConfig{"server_upgrade", Make(Edition::Server, Windows::Seven), true}),
+    [](const ::testing::TestParamInfo<SweepConfig>& info) { return std::string(info.param.name); });
+
+// The same sweeps with the chosen call throwing: out of memory, which the install turns into
+// its own error, and an exception only the install worker's guard catches.
+INSTANTIATE_TEST_SUITE_P(
+    Throwing, RollbackSweep,
+    ::testing::Values(
+        SweepConfig{"workstation_win7_nomem", Make(Edition::Workstation, Windows::Seven), false,
+                    fake::FaultKind::OutOfMemory},
+        SweepConfig{"workstation_upgrade_nomem", Make(Edition::Workstation, Windows::Seven), true,
+                    fake::FaultKind::OutOfMemory},
+        SweepConfig{"server_win7_nomem", Make(Edition::Server, Windows::Seven), false, fake::FaultKind::OutOfMemory},
+        SweepConfig{"server_upgrade_nomem", Make(Edition::Server, Windows::Seven), true, fake::FaultKind::OutOfMemory},
+        SweepConfig{"workstation_upgrade_guard", Make(Edition::Workstation, Windows::Seven), true,
+                    fake::FaultKind::Foreign},
+        SweepConfig{"server_upgrade_guard", Make(Edition::Server, Windows::Seven), true, fake::FaultKind::Foreign}),
     [](const ::testing::TestParamInfo<SweepConfig>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -16,11 +16,13 @@ struct Outcome {
     DWORD code = 0;
     std::uint64_t address = 0;
     bool bodyEnded = false;
-    int mode = 0;  // 0 nothing, 1 access violation, 2 C++ object, 3 installer error, 4 divide
+    bool unwound = false;
+    int mode = 0;  // 0 nothing, 1 access violation, 2 C++ object, 3 installer error, 4 divide, 5 wait
 };
 
 volatile int* volatile g_nowhere = nullptr;
 volatile int g_zero = 0;
+HANDLE g_release = nullptr;
 
 void Body(void* context) {
     Outcome* outcome = static_cast<Outcome*>(context);
@@ -29,16 +31,21 @@ void Body(void* context) {
         case 2: throw std::runtime_error("stray");
         case 3: throw new CExceptionEx(19, 7, 5);
         case 4: outcome->code = static_cast<DWORD>(100 / g_zero); break;
+        case 5:  // waits to be let go, then faults
+            WaitForSingleObject(g_release, 30000);
+            *g_nowhere = 1;
+            break;
         default: break;
     }
     outcome->bodyEnded = true;
 }
 
-void Report(void* context, DWORD code, std::uint64_t address) {
+void Report(void* context, DWORD code, std::uint64_t address, bool unwound) {
     Outcome* outcome = static_cast<Outcome*>(context);
     ++outcome->reports;
     outcome->code = code;
     outcome->address = address;
+    outcome->unwound = unwound;
 }
 
 DWORD WINAPI Guarded(LPVOID context) {
@@ -91,6 +98,8 @@ TEST(InstallGuard, HardwareFaultsAreReportedWithCodeAndAddress) {
         EXPECT_EQ(outcome.reports, 1);
         EXPECT_EQ(outcome.code, c.code);
         EXPECT_TRUE(InThisModule(outcome.address)) << std::hex << outcome.address;
+        // The report tells which way it came: only an unwound stack may be used afterwards.
+        EXPECT_EQ(outcome.unwound, ended == 7);
     }
 }
 
@@ -102,7 +111,46 @@ TEST(InstallGuard, StrayCppObjectsAreReportedAndInstallerErrorsFreed) {
         EXPECT_FALSE(outcome.bodyEnded);
         EXPECT_EQ(outcome.reports, 1);
         EXPECT_EQ(outcome.code, GUARD_CXX_EXCEPTION);
+        EXPECT_TRUE(outcome.unwound);
     }
+}
+
+TEST(InstallGuard, GuardsOnTwoThreadsKeepApartAndATerminatedOneLeavesNoTrace) {
+    // The welcome page's start-up thread and the install worker each have a guard, and the
+    // welcome page ends its thread by force when it hangs.
+    g_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(g_release, nullptr);
+    Outcome first;
+    first.mode = 5;
+    HANDLE thread = CreateThread(nullptr, 0, Guarded, &first, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    Sleep(200);
+    Outcome second;
+    second.mode = 2;
+    EXPECT_EQ(RunOnThread(&second), 7u);  // a whole guarded run while the first one waits
+    EXPECT_EQ(second.reports, 1);
+    SetEvent(g_release);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(first.reports, 1);
+    EXPECT_EQ(first.code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+
+    ResetEvent(g_release);
+    Outcome hung;
+    hung.mode = 5;
+    thread = CreateThread(nullptr, 0, Guarded, &hung, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    Sleep(200);
+    ASSERT_TRUE(TerminateThread(thread, 0xFFFFFFFF));
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    Outcome next;
+    next.mode = 1;
+    RunOnThread(&next);
+    EXPECT_EQ(next.reports, 1);
+    EXPECT_EQ(next.code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_EQ(hung.reports, 0);
+    CloseHandle(g_release);
 }
 
 TEST(InstallGuard, TheProgramsOwnFilterIsBackAfterward) {
