@@ -92,6 +92,7 @@ CommandLineFlags ReadSwitches(const char* commandLine) {
         {"-im", &CommandLineFlags::messages},
         {"-norestart", &CommandLineFlags::noRestart},
         {"-licenseaccept", &CommandLineFlags::licenceAccepted},
+        {"-resume", &CommandLineFlags::resume},
     };
     for (int i = 0; i < block.argc; ++i) {
         for (const auto& entry : table) {

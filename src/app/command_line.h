@@ -24,6 +24,7 @@ struct CommandLineFlags {
     std::int32_t messages = 0;         // -im
     std::int32_t noRestart = 0;        // -norestart
     std::int32_t licenceAccepted = 0;  // -licenseaccept
+    std::int32_t resume = 0;           // -resume: the installer's own run after a restart
 };
 
 // Reads every argument, the first included, against the switch table; a missing or

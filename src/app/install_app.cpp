@@ -301,6 +301,14 @@ bool CInstallApp::RunStart() {
         return false;
     }
 
+    if (m_flags.resume != 0) {
+        // The run an installation arranged for after a restart: nothing to unpack, nothing
+        // to show; its log stays in the temporary folder.
+        m_failed = m_process->Resume() ? 0 : INSTALL_FAILED;
+        m_exitCode = m_failed != 0 ? EXIT_INSTALL_FAILED : EXIT_DONE;
+        return false;
+    }
+
     if (m_flags.unpackOnly != 0) {
         // A failed extraction ends as a failed run: scripts see it, and the log stays.
         m_failed = m_process->UnpackOnly() ? 0 : INSTALL_FAILED;

@@ -107,18 +107,28 @@ public:
     int ServiceExists(const char* name, int* markedForDelete = nullptr);
     // 1 when the service exists and is not stopped. Logs nothing.
     int IsServiceRunning(const char* name);
-    // 1 when stopped (or still stopping after 20 s) or absent; 0 sets the restart flag.
+    // 1 when stopped (or still stopping after 20 s) or absent; 0 sets the restart flag. A
+    // service this run did not create is remembered for RestartStoppedServices.
     int StopInstalledService(const char* name);
+    // For a rollback: starts again, last stopped first, the services that existed before this
+    // run and that it stopped. Never fails.
+    void RestartStoppedServices();
     // StartServiceA's result; 0 when the restart flag keeps the start back. The service is
     // recorded as started either way. Raises CExceptionEx (2168, 2175).
     int StartInstalledService(const char* name);
     // Creates the kernel-driver service (journalled) or reconfigures an existing one (its
-    // key's values saved first). Nonzero on success.
+    // key's values saved first). Nonzero on success. A service of that name that is still
+    // marked for deletion is stopped and waited for; when it does not go, nothing is made,
+    // the restart flag is set, the name is kept in GetDeferredServices and the result is
+    // SERVICE_DEFERRED.
     int InstallDriver(const char* imagePath, const char* name, const char* displayName, os::DWORD startType);
     // The same for an own-process service. loadOrderGroup and dependencies may be null; an
     // empty dependency list is the same as none.
     int InstallService(const char* imagePath, const char* name, const char* displayName, const char* description,
                        const char* loadOrderGroup, os::DWORD startType, const std::vector<std::string>* dependencies);
+    static constexpr int SERVICE_DEFERRED = 2;
+    // Services that could only be made after the next start, in the order they were met.
+    const std::vector<std::string>& GetDeferredServices() const { return m_deferredServices; }
     // Saves the values of the service's key into m_serviceKeyBackups, once per key until
     // the store is emptied. A saved entry of type SAVED_VALUE_ABSENT stands for a setting
     // the key did not have.
@@ -127,6 +137,8 @@ public:
     // Rollback phase 2: writes the saved values back (and takes away settings that were
     // absent), then empties the store.
     void RestoreServiceKeys();
+    // 1 once a service marked for deletion is gone (stopped first, polled for 10 s at most).
+    int AwaitServiceDeletion(const char* name);
 
     // ---- devices and INF files ----------------------------------------------------------
     // Rollback phase 1 for a JOURNAL_WDM_DEVICE record.
@@ -164,6 +176,11 @@ public:
     // Enables the shutdown privilege and asks Windows to restart; nonzero when accepted.
     int RestartSystem();
 
+private:
+    void ForgetMarkedService(const char* name);
+    // 0 when the marked service went; else SERVICE_DEFERRED, with the restart flag set.
+    int DeferUnlessDeleted(const char* name);
+
 protected:
     std::int32_t* m_pRebootFlag;
     std::int32_t m_osKind = OS_KIND_NONE;
@@ -173,6 +190,8 @@ protected:
     Journal m_startedServices;              // name -> JOURNAL_STARTED_SERVICE
     FileBackups m_fileBackups;              // target path -> backup path
     ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
+    std::vector<std::string> m_deferredServices;
+    std::vector<std::string> m_stoppedServices;  // running ones this run stopped, in order
     os::ServiceHandle m_hSCManager;
     std::int32_t m_rebootRequired = 0;
 };

@@ -17,6 +17,7 @@ static_assert(SERVICE_CONTROL_ACCESS == 0xF003F, "the access of every service op
 
 constexpr int STOP_POLLS = 40;       // 20 s
 constexpr int UNINSTALL_POLLS = 20;  // 10 s
+constexpr int DELETION_POLLS = 20;   // 10 s for a service marked for deletion to go
 constexpr os::DWORD POLL_INTERVAL = 500;
 
 const char* const SERVICES_KEY = "System\\CurrentControlSet\\Services\\";
@@ -99,9 +100,28 @@ int CInstaller::StopInstalledService(const char* name) {
         RequireReboot();
         return 0;
     }
+    // A service of the previous installation that a failed run stopped is started again.
+    if (m_journal.find(name) == m_journal.end()) m_stoppedServices.push_back(name);
     // Still stopping after the last poll counts as stopped: it ends on its own.
     WaitForStop(service.Get(), STOP_POLLS);
     return 1;
+}
+
+void CInstaller::RestartStoppedServices() {
+    // Last stopped, first started: a driver a service depends on was stopped after it.
+    for (auto it = m_stoppedServices.rbegin(); it != m_stoppedServices.rend(); ++it) {
+        const std::string& name = *it;
+        if (m_journal.count(name) != 0) continue;  // this run's own, taken away by the rollback
+        try {
+            Log("Start Installed Service: ", name.c_str());
+            os::ServiceHandle service(
+                os::Services().OpenServiceA(m_hSCManager.Get(), name.c_str(), SERVICE_CONTROL_ACCESS));
+            if (service.IsValid() && !IsRunning(service.Get())) os::Services().StartServiceA(service.Get(), 0, nullptr);
+        } catch (...) {
+            // A rollback does its best for every service and goes on.
+        }
+    }
+    m_stoppedServices.clear();
 }
 
 int CInstaller::StartInstalledService(const char* name) {
@@ -131,15 +151,26 @@ int CInstaller::InstallDriver(const char* imagePath, const char* name, const cha
         const os::BOOL changed = os::Services().ChangeServiceConfigA(
             service.Get(), os::SERVICE_KERNEL_DRIVER, startType, os::SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr,
             nullptr, nullptr, nullptr, displayName);
+        const os::DWORD error = os::Kernel().GetLastError();
         // A loaded driver keeps its old image until the next start.
         if (changed && IsRunning(service.Get())) RequireReboot();
-        return changed;
+        if (changed || error != os::ERROR_SERVICE_MARKED_FOR_DELETE) return changed;
+        ForgetMarkedService(name);  // on its way out: made anew below
     }
+    service.Reset();  // a handle of ours would keep a service marked for deletion alive
 
-    os::ServiceHandle created(os::Services().CreateServiceA(
-        m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS, os::SERVICE_KERNEL_DRIVER, startType,
-        os::SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, nullptr, nullptr, nullptr));
-    if (!created.IsValid()) return 0;
+    auto create = [&] {
+        return os::Services().CreateServiceA(m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS,
+                                             os::SERVICE_KERNEL_DRIVER, startType, os::SERVICE_ERROR_NORMAL, imagePath,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr);
+    };
+    os::ServiceHandle created(create());
+    if (!created.IsValid()) {
+        if (os::Kernel().GetLastError() != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;
+        if (const int deferred = DeferUnlessDeleted(name)) return deferred;
+        created.Reset(create());
+        if (!created.IsValid()) return 0;
+    }
     m_journal[name] = JOURNAL_SERVICE;
     return 1;
 }
@@ -176,15 +207,28 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
         const os::BOOL changed = os::Services().ChangeServiceConfigA(
             service.Get(), os::SERVICE_WIN32_OWN_PROCESS, startType, os::SERVICE_ERROR_NORMAL, imagePath,
             loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr, displayName);
-        if (changed && IsRunning(service.Get())) RequireReboot();
-        os::Services().ChangeServiceConfig2A(service.Get(), os::SERVICE_CONFIG_DESCRIPTION, &info);
-        return changed;
+        const os::DWORD error = os::Kernel().GetLastError();
+        if (changed || error != os::ERROR_SERVICE_MARKED_FOR_DELETE) {
+            if (changed && IsRunning(service.Get())) RequireReboot();
+            os::Services().ChangeServiceConfig2A(service.Get(), os::SERVICE_CONFIG_DESCRIPTION, &info);
+            return changed;
+        }
+        ForgetMarkedService(name);  // on its way out: made anew below
     }
+    service.Reset();  // a handle of ours would keep a service marked for deletion alive
 
-    os::ServiceHandle created(os::Services().CreateServiceA(
-        m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS, os::SERVICE_WIN32_OWN_PROCESS, startType,
-        os::SERVICE_ERROR_NORMAL, imagePath, loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr));
-    if (!created.IsValid()) return 0;
+    auto create = [&] {
+        return os::Services().CreateServiceA(m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS,
+                                             os::SERVICE_WIN32_OWN_PROCESS, startType, os::SERVICE_ERROR_NORMAL,
+                                             imagePath, loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr);
+    };
+    os::ServiceHandle created(create());
+    if (!created.IsValid()) {
+        if (os::Kernel().GetLastError() != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;
+        if (const int deferred = DeferUnlessDeleted(name)) return deferred;
+        created.Reset(create());
+        if (!created.IsValid()) return 0;
+    }
     // Journalled at once: whatever happens to the calls below, the rollback knows of it.
     m_journal[name] = JOURNAL_SERVICE;
     // Compatibility step: some service managers (Wine's) store garbage after the first
@@ -197,6 +241,39 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
     }
     os::Services().ChangeServiceConfig2A(created.Get(), os::SERVICE_CONFIG_DESCRIPTION, &info);
     return 1;
+}
+
+void CInstaller::ForgetMarkedService(const char* name) {
+    // Its key goes with it: there is nothing of it for a rollback to write back.
+    m_serviceKeyBackups.erase(std::string(SERVICES_KEY) + name);
+}
+
+int CInstaller::AwaitServiceDeletion(const char* name) {
+    // A service marked for deletion goes once it is stopped and no handle to it is left:
+    // stop it, hold no handle between the polls, and give it a few seconds.
+    for (int poll = 0;; ++poll) {
+        os::ServiceHandle service(os::Services().OpenServiceA(m_hSCManager.Get(), name, os::SERVICE_ALL_ACCESS));
+        if (!service.IsValid()) {
+            const os::DWORD error = os::Kernel().GetLastError();
+            if (error == os::ERROR_SERVICE_DOES_NOT_EXIST) return 1;
+            if (error != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;  // some Windows will not open it
+        } else if (poll == 0 && IsRunning(service.Get())) {
+            os::ServiceStatus status;
+            os::Services().ControlService(service.Get(), os::SERVICE_CONTROL_STOP, &status);
+        }
+        service.Reset();
+        if (poll == DELETION_POLLS) return 0;
+        os::Kernel().Sleep(POLL_INTERVAL);
+    }
+}
+
+int CInstaller::DeferUnlessDeleted(const char* name) {
+    if (AwaitServiceDeletion(name)) return 0;
+    // It goes with the next start; the installation makes it anew after that.
+    Log("Warning: Service marked for delete!");
+    RequireReboot();
+    m_deferredServices.push_back(name);
+    return SERVICE_DEFERRED;
 }
 
 void CInstaller::BackupServiceKey(const char* name) {

@@ -17,6 +17,15 @@ struct EditionFile {
     std::uint16_t missingLocation;
 };
 
+// A kernel driver the installation makes a service for, with its image in the driver folder.
+struct EditionDriver {
+    const char* name;         // the service, also the image's name without ".sys"
+    const char* displayName;
+    os::DWORD startType;
+    bool beforeVistaOnly;     // from Vista on its INF installs it instead
+    std::uint16_t failedLocation;  // where the installation fails when it cannot be made
+};
+
 // A shell link to a file in the target folder.
 struct EditionShortcut {
     const char* fileName;  // in the target folder
@@ -39,6 +48,7 @@ struct EditionInfo {
     os::DWORD serviceStartType;
     std::vector<std::string> serviceDependencies;
 
+    std::vector<EditionDriver> drivers;  // made in this order, before the main service
     std::vector<const char*> startList;  // started in this order once installed
     std::vector<const char*> stopList;   // stopped in this order before a rollback
 

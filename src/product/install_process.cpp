@@ -1,18 +1,35 @@
 #include "product/install_process.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <new>
 
 #include "log/setup_log.h"
+#include "product/citrix.h"
 #include "platform/constants.h"
 
 namespace {
 
 constexpr int CSIDL_COMMON_PROGRAMS = 23;
+// Locations of the resumed run's arrangements (module 4096).
+constexpr std::uint16_t LOCATION_RESUME_COPY = 970;
+constexpr std::uint16_t LOCATION_RESUME_RUN_ONCE = 975;
+const char* const RUN_ONCE_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 constexpr int CSIDL_COMMON_DESKTOPDIRECTORY = 25;
 constexpr int CSIDL_APPDATA = 26;
 const char* const QUICK_LAUNCH_FOLDER = "Microsoft\\Internet Explorer\\Quick Launch";
+
+// Windows path comparison: letters without case.
+bool PathsEqual(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string JoinPath(const std::string& dir, const char* name) {
     std::string path(dir);
@@ -80,6 +97,11 @@ void CInstallProcess::Install(std::int32_t* rebootFlag, std::int32_t* failed, os
     try {
         Log(GetEditionInfo().displayName, " installation...");
         os::Kernel().SRand(os::Kernel().GetTickCount());
+        if (GetEditionInfo().hasCitrixStep) {
+            os::FindData found;
+            m_citrixProgramBefore =
+                os::FindHandle(os::Files().FindFirstFileA(CitrixProgramPath().c_str(), &found)).IsValid();
+        }
         RunInstallSteps();
         return;
     } catch (CExceptionEx* e) {
@@ -170,6 +192,8 @@ void CInstallProcess::RunInstallSteps() {
     app.SetProgressPosition(87);
     app.SetProgressStep(90, PROGRESS_CREATING_MENU_ITEMS);
     CreateProgramShortcuts();
+    // Before the uninstall entry, which nothing takes away again: this one can still fail.
+    ScheduleResume();
     RegisterUninstall();
     app.SetProgressStep(95, PROGRESS_FINISHING);
     // The point of no return: from here on nothing is rolled back.
@@ -196,14 +220,87 @@ bool CInstallProcess::Rollback() {
     Pause(2000);
     row(-1, 40, PROGRESS_REMOVING_SERVICES, [] {}, 500);
     row(40, 35, PROGRESS_REMOVING_SERVICES, [this] { UninstallServicesAndDevices(); }, 500);
-    row(27, 25, PROGRESS_CLEARING_REGISTRY, [this] { RestoreServiceKeys(); }, 500);
+    row(27, 25, PROGRESS_CLEARING_REGISTRY, [this] {
+        RestoreServiceKeys();
+        if (m_resumeScheduled) {
+            os::RegKey runOnce;
+            if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, os::KEY_WRITE, runOnce.Receive()) ==
+                static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+                os::Registry().RegDeleteValueA(runOnce.Get(), ResumeValueName().c_str());
+            } else {
+                runOnce.Release();
+            }
+            m_resumeScheduled = false;
+        }
+    }, 500);
     // The support installer is still in the target folder: files go only below.
     if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
     row(16, 15, PROGRESS_DELETING_FILES, [this] { RemoveInstallFiles(); }, 500);
+    // A backup whose return waits for the next start is forgotten by the phase below.
+    const std::string citrixProgram = m_citrixProgramBefore ? CitrixProgramPath() : std::string();
+    const bool citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
     row(11, 10, PROGRESS_RESTORING_FILES, [this] { RollBackInstallFiles(); }, 500);
+    const bool citrixRestored =
+        !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
     row(-1, 1, PROGRESS_DELETING_DIRECTORY, [this] { RemoveInstallDirectories(); }, 1000);
+    if (!Attempt([&] { RestorePreviousInstallation(citrixRestored); })) complete = false;
     Attempt([&] { app.SetProgressStep(0, PROGRESS_FINISHING); });
     return complete;
+}
+
+void CInstallProcess::RestorePreviousInstallation(bool citrixProgramRestored) {
+    RestartStoppedServices();
+    // The rollback's unregistration above also took away what the previous installation
+    // had registered; its own program is back and registers it again.
+    if (citrixProgramRestored) RegisterCitrixSupport(1);
+}
+
+std::string CInstallProcess::CitrixProgramPath() const {
+    return JoinPath(GetOptions().targetFolder, CITRIX_INSTALLER_NAME);
+}
+
+std::string CInstallProcess::ResumeValueName() const { return std::string(GetEditionInfo().displayName) + " setup"; }
+
+std::string CInstallProcess::ResumeCopyPath() const {
+    std::string windows;
+    if (!QueryFolder([](char* buffer, os::DWORD size) { return os::Kernel().GetWindowsDirectoryA(buffer, size); },
+                     &windows)) {
+        return std::string();
+    }
+    std::string name = GetEditionInfo().setupLogName;  // "tessaport-rdp-workstation-setup.log"
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return JoinPath(JoinPath(windows, "Temp"), (name + ".exe").c_str());
+}
+
+void CInstallProcess::ScheduleResume() {
+    if (GetDeferredServices().empty()) return;
+    const std::string copy = ResumeCopyPath();
+    char self[os::MAX_PATH] = {};
+    const os::DWORD length = os::Kernel().GetModuleFileNameA(self, sizeof self);
+    if (copy.empty() || length == 0 || length >= sizeof self) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
+    // The copy runs after the next start, when the installer itself may be long gone.
+    if (!PathsEqual(self, copy)) {
+        if (!os::Files().CopyFileA(self, copy.c_str(), 0)) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
+        RecordInstalledFile(copy.c_str());
+    }
+    const std::string command = "\"" + copy + "\" -resume -silent";
+    os::RegKey runOnce;
+    const os::LONG opened = os::Registry().RegCreateKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY,
+                                                           os::REG_OPTION_NON_VOLATILE, os::KEY_WRITE,
+                                                           runOnce.Receive(), nullptr);
+    if (opened != static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        runOnce.Release();
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_RUN_ONCE, static_cast<std::uint32_t>(opened));
+    }
+    m_resumeScheduled = true;
+    const os::LONG set = os::Registry().RegSetValueExA(runOnce.Get(), ResumeValueName().c_str(), os::REG_SZ,
+                                                       reinterpret_cast<const os::BYTE*>(command.c_str()),
+                                                       static_cast<os::DWORD>(command.size() + 1));
+    if (set != static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_RUN_ONCE, static_cast<std::uint32_t>(set));
+    }
+    Log("Resume installation after restart: ", command.c_str());
 }
 
 void CInstallProcess::StopInstalledServices() {
@@ -283,6 +380,53 @@ void CInstallProcess::InstallProgramFiles() {
     for (const EditionFile& file : GetEditionInfo().programFiles) {
         InstallEntry(file.entry, target.c_str(), nullptr, file.missingLocation);
     }
+}
+
+void CInstallProcess::InstallDriverServices(const std::string& driverFolder, bool onlyMissing) {
+    for (const EditionDriver& driver : GetEditionInfo().drivers) {
+        if (driver.beforeVistaOnly && IsVistaOrLater()) continue;
+        if (onlyMissing && ServiceExists(driver.name)) continue;
+        const std::string image = JoinPath(driverFolder, (std::string(driver.name) + ".sys").c_str());
+        if (!InstallDriver(image.c_str(), driver.name, driver.displayName, driver.startType)) {
+            ThrowException(INSTALL_PROCESS_MODULE, driver.failedLocation);
+        }
+    }
+}
+
+void CInstallProcess::ForgetResumeCopy() {
+    const std::string copy = ResumeCopyPath();
+    char self[os::MAX_PATH] = {};
+    const os::DWORD length = os::Kernel().GetModuleFileNameA(self, sizeof self);
+    if (!copy.empty() && length > 0 && length < sizeof self && PathsEqual(self, copy)) {
+        os::Files().MoveFileExA(self, nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+bool CInstallProcess::Resume() {
+    CExceptionEx error(INSTALL_PROCESS_MODULE, INSTALL_LOCATION_NO_MEMORY, EXCEPTION_CODE_NO_MEMORY);
+    try {
+        const EditionInfo& info = GetEditionInfo();
+        Log(info.displayName, " installation resumed after the restart");
+        ForgetResumeCopy();
+        InstallDriverServices(GetSystemFolder(628) + "\\Drivers", true);
+        if (!ServiceExists(info.serviceName)) InstallMainService();
+        if (!GetDeferredServices().empty()) {
+            Log("Error: a service is still marked for deletion");
+            return false;
+        }
+        for (const char* name : info.startList) {
+            if (!IsServiceRunning(name)) StartInstalledService(name);
+        }
+        return true;
+    } catch (CExceptionEx* e) {
+        error = *e;
+        delete e;
+    } catch (const std::bad_alloc&) {
+    }
+    std::string text;
+    if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, error); })) text.clear();
+    Log(text.c_str());
+    return false;
 }
 
 void CInstallProcess::InstallMainService() {

@@ -38,6 +38,10 @@ public:
     // Extracts every payload file into a new folder beside the current directory. False
     // when the extraction failed (shown and logged).
     bool UnpackOnly();
+    // The run an installation arranged for after the next start (ScheduleResume): makes the
+    // edition's services that do not exist with their settings, and starts what is not
+    // running. Its copy goes with the start after. False when that failed (logged).
+    bool Resume();
     // Nonzero when Windows accepted the restart request.
     int RestartComputer();
 
@@ -58,6 +62,13 @@ public:
     void RunInstallSteps();
     // True when every row ran to its end.
     bool Rollback();
+    // When services could only be made after the next start (they were still marked for
+    // deletion): this installer runs once more then, silently, from a copy that lives until it
+    // has run. The copy is journalled, the RunOnce value taken away by a rollback. Raises
+    // CExceptionEx.
+    void ScheduleResume();
+    // Where that copy lives; empty when the Windows folder cannot be had.
+    std::string ResumeCopyPath() const;
     void StopInstalledServices();
     void ExtractAllFiles();
     // CreateShortcut whose failure is only a warning in the log: 1 made, 0 not.
@@ -73,6 +84,9 @@ public:
 
     // The system folder; its failure raises location with the last error.
     std::string GetSystemFolder(std::uint16_t location) const;
+    // The edition's kernel-driver services for this Windows, images in driverFolder; with
+    // onlyMissing those that exist are left as they are. Raises the driver's location.
+    void InstallDriverServices(const std::string& driverFolder, bool onlyMissing = false);
     // The 32-bit system folder of a 64-bit Windows; false when there is none.
     bool GetSystemWow64Folder(std::string* folder) const;
     // The entry's content, or false when the package has no such entry.
@@ -91,9 +105,19 @@ private:
     // returns the value for the failed flag.
     std::int32_t FailAndRollBack(const CExceptionEx* error, os::HWND owner);
 
+    // The previous installation back in service after a rollback: the services this run
+    // stopped, and the Citrix support registration its program had made.
+    void RestorePreviousInstallation(bool citrixProgramRestored);
+    std::string CitrixProgramPath() const;
+    std::string ResumeValueName() const;  // the RunOnce value: "<display name> setup"
+    // When this program is the copy ScheduleResume made: its file goes with the next start.
+    void ForgetResumeCopy();
+
     // How far the installation got, for a caller that meets an exception.
     enum class Stage { Ready, Installing, Committed, RollingBack, RolledBack, Abandoned };
     Stage m_stage = Stage::Ready;
+    bool m_citrixProgramBefore = false;  // a previous installation's support installer was there
+    bool m_resumeScheduled = false;
 
     IInstallHost* m_pApp;
     std::uint32_t m_vistaOrLater;

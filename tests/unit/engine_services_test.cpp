@@ -284,17 +284,55 @@ TEST_F(EngineServices, FailedCreationReturnsZeroAndJournalsNothing) {
     ExpectOnlyTheManagerOpen();
 }
 
-TEST_F(EngineServices, ServiceMarkedForDeletionCannotBeReconfigured) {
-    AddOldService(os::SERVICE_RUNNING);
+TEST_F(EngineServices, AServiceStillMarkedForDeletionIsWaitedForAndMadeAnewOrDeferred) {
+    // An uninstallation just before: the service is marked and goes once it has stopped.
+    for (const bool refusesOpen : {false, true}) {
+        SCOPED_TRACE(refusesOpen ? "Windows that will not open it" : "Windows that opens it");
+        machine.services.openRefusesMarked = refusesOpen;
+        AddOldService(os::SERVICE_RUNNING);
+        {
+            os::ServiceHandle manager(os::Services().OpenSCManagerA(os::SC_MANAGER_ALL_ACCESS));
+            os::ServiceHandle old(os::Services().OpenServiceA(manager.Get(), SERVICE.c_str(), os::SERVICE_ALL_ACCESS));
+            ASSERT_TRUE(os::Services().DeleteService(old.Get()));
+        }
+        ASSERT_TRUE(machine.services.Find(SERVICE)->markedForDelete);
+        if (refusesOpen) machine.services.SetState(SERVICE, os::SERVICE_STOPPED);  // it stops on its own
+        const os::DWORD slept = machine.kernel.sleptMilliseconds;
+
+        EXPECT_EQ(InstallMain(&mainDependencies), 1);
+        const auto* service = machine.services.Find(SERVICE);
+        ASSERT_NE(service, nullptr);
+        EXPECT_FALSE(service->markedForDelete);
+        EXPECT_EQ(service->config.imagePath, SERVICE_IMAGE);
+        EXPECT_EQ(service->config.dependencies, mainDependencies);
+        EXPECT_EQ(installer->GetJournal().at(SERVICE), JOURNAL_SERVICE);
+        EXPECT_TRUE(installer->GetServiceKeyBackups().empty());  // the old key went with it
+        EXPECT_TRUE(installer->GetDeferredServices().empty());
+        EXPECT_EQ(Flag(), 0);
+        EXPECT_LE(machine.kernel.sleptMilliseconds - slept, 10000u);
+        ExpectOnlyTheManagerOpen();
+        installer->UninstallService(SERVICE.c_str());
+        Make();
+    }
+
+    // One that does not stop stays marked: nothing is made now, the restart flag says so.
+    machine.services.openRefusesMarked = false;
+    AddOldService(os::SERVICE_RUNNING).behaviour.acceptsStop = false;
     {
         os::ServiceHandle manager(os::Services().OpenSCManagerA(os::SC_MANAGER_ALL_ACCESS));
         os::ServiceHandle old(os::Services().OpenServiceA(manager.Get(), SERVICE.c_str(), os::SERVICE_ALL_ACCESS));
         ASSERT_TRUE(os::Services().DeleteService(old.Get()));
     }
-    EXPECT_EQ(InstallMain(&mainDependencies), 0);
+    const os::DWORD slept = machine.kernel.sleptMilliseconds;
+    EXPECT_EQ(InstallMain(&mainDependencies), CInstaller::SERVICE_DEFERRED);
     EXPECT_EQ(InstallPnpDriver(), 1);  // other services are not affected
     EXPECT_TRUE(machine.services.Find(SERVICE)->markedForDelete);
     EXPECT_EQ(machine.services.Find(SERVICE)->config.imagePath, "C:\\Old\\tessaportwssrv.exe");
+    EXPECT_EQ(installer->GetJournal().count(SERVICE), 0u);
+    EXPECT_EQ(installer->GetDeferredServices(), std::vector<std::string>{SERVICE});
+    EXPECT_EQ(Flag(), 1);
+    EXPECT_EQ(machine.kernel.sleptMilliseconds - slept, 20u * 500u);  // waited its 10 s, no more
+    EXPECT_NE(LogText().find(Line("Warning: Service marked for delete!") + WARNING), std::string::npos);
     ExpectOnlyTheManagerOpen();
 }
 

@@ -901,6 +901,114 @@ TEST_F(InstallProcessTest, AfterAGuardCaughtExceptionTheRunRollsBackOrAtLeastKee
     }
 }
 
+// ---- a previous installation and what an uninstallation left ----------------------------
+
+TEST_F(InstallProcessTest, AFailedUpgradeLeavesThePreviousInstallationRunningAndRegistered) {
+    for (Edition edition : {Edition::Workstation, Edition::Server}) {
+        SCOPED_TRACE(edition == Edition::Workstation ? "workstation" : "server");
+        Scenario scenario;
+        scenario.edition = edition;
+        CInstallRig rig(scenario);
+        InstallOlderBuild(rig);
+        const EditionInfo& info = rig.edition.Info();
+        // (The in-memory machine has no INF services: the server's service cannot run there.)
+        const os::DWORD running = edition == Edition::Workstation ? os::SERVICE_RUNNING : os::SERVICE_STOPPED;
+        ASSERT_EQ(rig.machine.services.State(info.serviceName), running);
+        const auto before = rig.State();
+        // A folder stands where the web shortcut goes: the last step fails.
+        const std::string url = rig.menu + "\\" + info.webShortcutFile;
+        rig.machine.files.Remove(url);
+        rig.machine.files.MakeDirectory(url);
+        const std::size_t launchesBefore = rig.machine.processes.Launches().size();
+        ASSERT_EQ(rig.RunAll(), PACK_OK);
+
+        EXPECT_EQ(rig.failed, INSTALL_FAILED);
+        rig.machine.files.Remove(url);  // the obstacle itself is not ours
+        auto after = rig.State();
+        for (auto it = after.begin(); it != after.end();) {
+            it = it->first.rfind("store ", 0) == 0 && before.count(it->first) == 0 ? after.erase(it) : std::next(it);
+        }
+        after[FileKey(url)] = before.at(FileKey(url));
+        // Devices that were there keep the new driver: updating one is not journalled.
+        for (auto& [key, value] : after) {
+            if (key.rfind("device ", 0) == 0 && before.count(key) != 0) value = before.at(key);
+        }
+        // Every file is the old one, and the old services run as they did.
+        EXPECT_TRUE(after == before) << Differences(before, after);
+        EXPECT_EQ(rig.machine.services.State(info.serviceName), running);
+        if (edition == Edition::Workstation) {
+            EXPECT_EQ(rig.machine.services.State("tsppnptls"), os::SERVICE_RUNNING);
+            // The rollback took the registration away with the new program; the old one,
+            // back in place, makes it again.
+            const auto& launches = rig.machine.processes.Launches();
+            ASSERT_EQ(launches.size(), launchesBefore + 3);
+            const std::string program = "\"" + rig.target + "\\tsport_rde_installer.exe\"";
+            EXPECT_EQ(launches[launchesBefore].commandLine, program + " RegisterCitrixDllEx");
+            EXPECT_EQ(launches[launchesBefore + 1].commandLine, program + " UnregisterCitrixDllEx");
+            EXPECT_EQ(launches[launchesBefore + 2].commandLine, program + " RegisterCitrixDllEx");
+            EXPECT_EQ(rig.machine.files.Content(rig.target + "\\tsport_rde_installer.exe"),
+                      EntryContent(PackageEntries(edition, 2), "tsport_rde_installer.exe"));
+        }
+    }
+}
+
+TEST_F(InstallProcessTest, AFreshInstallThatFailsRegistersNoCitrixSupportAgain) {
+    CInstallRig rig;
+    rig.machine.Faults().FailCall("SetupCopyOEMInfA", 1, os::ERROR_ACCESS_DENIED);
+    ASSERT_EQ(rig.RunAll(), PACK_OK);
+    const auto& launches = rig.machine.processes.Launches();
+    for (const auto& launch : launches) EXPECT_EQ(launch.commandLine.find(" RegisterCitrixDllEx"), std::string::npos);
+}
+
+TEST_F(InstallProcessTest, AServiceStillMarkedForDeletionIsMadeByTheRunResumedAfterTheRestart) {
+    const std::string runOnce = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    const std::string copy = "C:\\Windows\\Temp\\tessaport-rdp-workstation-setup.exe";
+    CInstallRig rig;
+    // An uninstallation just before could not stop the service: it is marked for deletion.
+    fake::CFakeServices::Config old;
+    old.imagePath = std::string(CInstallRig::SYSTEM) + "\\tessaportwssrv.exe";
+    old.startType = os::SERVICE_AUTO_START;
+    old.account = "LocalSystem";
+    rig.machine.services.AddService("tessaportwssrv", old, os::SERVICE_RUNNING).behaviour.acceptsStop = false;
+    {
+        os::ServiceHandle manager(os::Services().OpenSCManagerA(os::SC_MANAGER_ALL_ACCESS));
+        os::ServiceHandle service(os::Services().OpenServiceA(manager.Get(), "tessaportwssrv", os::SERVICE_ALL_ACCESS));
+        ASSERT_TRUE(os::Services().DeleteService(service.Get()));
+    }
+    ASSERT_EQ(rig.RunAll(), PACK_OK);
+
+    // Not a failure: the restart flag, and a run of this installer after the restart.
+    EXPECT_EQ(rig.failed, 0);
+    EXPECT_EQ(rig.rebootFlag, 1);
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.machine.files.Content(copy), rig.machine.files.Content(rig.machine.kernel.modulePath));
+    EXPECT_EQ(rig.machine.registry.GetString(runOnce, "Tessaport RDP Edition - Workstation setup"),
+              "\"" + copy + "\" -resume -silent");
+
+    // The restart takes the old service away; then Windows runs (and forgets) the command.
+    rig.machine.files.Restart();
+    rig.machine.services.Restart();
+    ASSERT_FALSE(rig.machine.services.Exists("tessaportwssrv"));
+    rig.machine.registry.DeleteValue(runOnce, "Tessaport RDP Edition - Workstation setup");
+    rig.machine.kernel.modulePath = copy;
+    rig.Create();
+    EXPECT_TRUE(rig.process->Resume());
+    rig.process.reset();
+
+    ExpectService(rig, "tessaportwssrv", os::SERVICE_WIN32_OWN_PROCESS, os::SERVICE_AUTO_START,
+                  std::string(CInstallRig::SYSTEM) + "\\tessaportwssrv.exe", "Tessaport RDP Edition Workstation Service",
+                  os::SERVICE_RUNNING);
+    const auto* service = rig.machine.services.Find("tessaportwssrv");
+    EXPECT_EQ(service->config.dependencies, std::vector<std::string>{"tsppnptls"});
+    EXPECT_EQ(service->config.group, "PlugPlay");
+    EXPECT_EQ(service->config.description, "Tessaport RDP Edition Workstation - helps to share USB devices over IP");
+    EXPECT_EQ(rig.machine.services.State("tsppnptls"), os::SERVICE_RUNNING);
+    // The copy goes with the next start.
+    EXPECT_TRUE(rig.machine.files.FileExists(copy));
+    rig.machine.files.Restart();
+    EXPECT_FALSE(rig.machine.files.FileExists(copy));
+}
+
 // ---- the process's other operations -------------------------------------------------------
 
 TEST_F(InstallProcessTest, CheckPackageReportsTheReadersStatusAndRestartAsksWindows) {

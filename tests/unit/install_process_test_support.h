@@ -179,6 +179,7 @@ public:
         machine.registry.CreateKey("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
         machine.registry.CreateKey("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
         machine.registry.CreateKey("HKLM\\System\\CurrentControlSet\\Services");
+        machine.files.MakeDirectory("C:\\Windows\\Temp");
         machine.files.MakeDirectory(PROGRAMS);
         machine.files.MakeDirectory(DESKTOP);
         machine.files.MakeDirectory("C:\\Users\\setup\\AppData\\Roaming");

@@ -27,6 +27,10 @@ EditionInfo MakeInfo() {
     info.serviceStartType = 2;
     info.serviceDependencies = {"tsppnptls"};
 
+    info.drivers = {
+        {STUB_DRIVER, "Tessaport RDP Edition Stub Device", 3, true, 648},
+        {"tsppnptls", "Tessaport RDP Edition PnP Device", 2, false, 663},
+    };
     info.startList = {"tsppnptls", "tessaportwssrv"};
     info.stopList = {"tessaportwssrv", "tsppnptls"};
 
@@ -116,15 +120,7 @@ public:
     }
 
     void InstallDrivers(CInstallProcess& process) const override {
-        const std::string drivers = process.GetSystemFolder(628) + "\\Drivers";
-        if (!process.IsVistaOrLater() && !process.InstallDriver((drivers + "\\tspvd.sys").c_str(), STUB_DRIVER,
-                                                                "Tessaport RDP Edition Stub Device", 3)) {
-            ThrowException(INSTALL_PROCESS_MODULE, 648);
-        }
-        if (!process.InstallDriver((drivers + "\\tsppnptls.sys").c_str(), "tsppnptls",
-                                   "Tessaport RDP Edition PnP Device", 2)) {
-            ThrowException(INSTALL_PROCESS_MODULE, 663);
-        }
+        process.InstallDriverServices(process.GetSystemFolder(628) + "\\Drivers");
         if (!process.IsVistaOrLater()) return;
 
         // From Vista on the stub driver comes with its INF; its devices are made elsewhere.
