@@ -39,7 +39,8 @@ add_test(NAME unit_tests COMMAND unit_tests)
 add_executable(bench_package bench/package_bench.cpp)
 target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
 
-# The Windows programs, packed with the host's packing tool.
+# The Windows programs, packed with the host's packing tool (see cmake/release.cmake).
+tsp_check_release_options(QUIET)
 ExternalProject_Add(windows_part
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${PROJECT_BINARY_DIR}/windows
@@ -47,6 +48,7 @@ ExternalProject_Add(windows_part
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
+        ${TSP_RELEASE_CACHE_ARGS}
     DEPENDS tsport_pack
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
