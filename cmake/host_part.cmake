@@ -114,6 +114,12 @@ foreach(case silent_workstation silent_server no_licence damaged failing unpack 
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/setup)
     set_tests_properties(wine_setup_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
 endforeach()
+# A release build of its own from a release-shaped folder, signed with a certificate the
+# test makes; the signed installer verified, installed, and refused once damaged.
+add_test(NAME wine_release_signed
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/release_e2e.sh ${PROJECT_SOURCE_DIR} ${TSP_WINDOWS_DIR}
+        ${TSP_WINE_DIR}/template ${PROJECT_BINARY_DIR}/release_test)
+set_tests_properties(wine_release_signed PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 1500)
 # The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
