@@ -36,6 +36,8 @@ if(NOT result EQUAL 0)
 endif()
 
 file(RENAME ${temp} ${SIGNED})
+file(CHMOD ${SIGNED} FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+    WORLD_EXECUTE)  # still a program, as packed
 file(SIZE ${PACKED} unsigned_size)
 file(SIZE ${SIGNED} signed_size)
 message("signed and verified: ${SIGNED} (${signed_size} bytes, ${unsigned_size} unsigned)")

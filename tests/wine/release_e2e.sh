@@ -87,6 +87,21 @@ for edition in workstation server; do
     [ "$edition" = workstation ] && packed_size=$unsigned_size
 done
 
+# A signature that does not verify (here: trusted against another certificate) fails the
+# signing step and leaves no signed file, nor an earlier one.
+if timeout 60 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Someone else" \
+    -keyout "$work/other_key.pem" -out "$work/other_cert.pem" >"$work/openssl_other.out" 2>&1; then
+    echo "an earlier file" >"$work/refused.exe"
+    timeout 300 cmake -DPACKED="$out/unsigned/tsport_server_setup.exe" -DSIGNED="$work/refused.exe" \
+        -DOSSLSIGNCODE="$(command -v osslsigncode)" -DCERT="$work/cert.pem" -DKEY="$work/key.pem" \
+        -DCAFILE="$work/other_cert.pem" -P "$src/cmake/sign_installer.cmake" >"$work/refused.out" 2>&1 &&
+        fail "signing succeeded although the signature does not verify"
+    grep -qF "osslsigncode verify refused" "$work/refused.out" || { fail "no refusal from verify:"; cat "$work/refused.out"; }
+    [ ! -e "$work/refused.exe" ] && [ ! -e "$work/refused.exe.signing" ] || fail "a refused signing left a file"
+else
+    fail "openssl could not make the second certificate"
+fi
+
 # Under Wine: a fresh prefix, the installer run from C:\setup beside the message-box watcher.
 prefix=$work/prefix
 cp -a "$template" "$prefix"
