@@ -39,7 +39,8 @@ add_test(NAME unit_tests COMMAND unit_tests)
 add_executable(bench_package bench/package_bench.cpp)
 target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
 
-# The Windows programs, packed with the host's packing tool.
+# The Windows programs, packed with the host's packing tool (see cmake/release.cmake).
+tsp_check_release_options(QUIET)
 ExternalProject_Add(windows_part
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${PROJECT_BINARY_DIR}/windows
@@ -47,6 +48,7 @@ ExternalProject_Add(windows_part
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
+        ${TSP_RELEASE_CACHE_ARGS}
     DEPENDS tsport_pack
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
@@ -112,6 +114,12 @@ foreach(case silent_workstation silent_server no_licence damaged failing failing
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/setup)
     set_tests_properties(wine_setup_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
 endforeach()
+# A release build of its own from a release-shaped folder, signed with a certificate the
+# test makes; the signed installer verified, installed, and refused once damaged.
+add_test(NAME wine_release_signed
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/release_e2e.sh ${PROJECT_SOURCE_DIR} ${TSP_WINDOWS_DIR}
+        ${TSP_WINE_DIR}/template ${PROJECT_BINARY_DIR}/release_test)
+set_tests_properties(wine_release_signed PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 1500)
 # The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh

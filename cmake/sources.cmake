@@ -57,6 +57,8 @@ set(TSP_FAKE_SOURCES
 )
 set(TSP_PACK_WRITER_SOURCES
     tools/pack/package_writer.cpp
+    tools/pack/edition_check.cpp
+    src/product/package_contents.cpp
 )
 set(TSP_UNIT_TEST_SOURCES
     tests/unit/install_process_test.cpp

@@ -52,22 +52,16 @@ set(TSP_APP_SOURCES
     ${PROJECT_SOURCE_DIR}/src/ui/resources/wizard.rc
     ${PROJECT_SOURCE_DIR}/src/ui/resources/manifest.rc)
 set(TSP_APP_LIBRARIES ${TSP_WIN32_LIBRARIES} comctl32 msimg32 gdi32)
+tsp_check_release_options()
 foreach(edition workstation server)
-    string(TOUPPER ${edition} upper)
     add_executable(tsport_${edition}_setup_image WIN32 ${TSP_APP_SOURCES}
         ${PROJECT_SOURCE_DIR}/src/app/${edition}_main.cpp
         ${PROJECT_SOURCE_DIR}/src/ui/resources/version_${edition}.rc)
     target_link_libraries(tsport_${edition}_setup_image PRIVATE
         tsp_ui tsp_${edition} tsp_portable ${TSP_APP_LIBRARIES})
     target_include_directories(tsport_${edition}_setup_image PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/resources)
-    set(installer ${PROJECT_BINARY_DIR}/tsport_${edition}_setup.exe)
-    add_custom_command(OUTPUT ${installer}
-        COMMAND ${TSP_PACK_TOOL} --image $<TARGET_FILE:tsport_${edition}_setup_image>
-                --output ${installer} ${TSP_${upper}_ENTRIES}
-        DEPENDS tsport_${edition}_setup_image ${TSP_PACK_TOOL} ${TSP_${upper}_ENTRY_FILES}
-        VERBATIM)
-    add_custom_target(tsport_${edition}_setup ALL DEPENDS ${installer})
-    add_dependencies(tsport_${edition}_setup payload_files)
+    # Packed from the stand-ins or the product's files; signed when a certificate is given.
+    tsp_pack_installer(${edition} tsport_${edition}_setup_image ${PROJECT_BINARY_DIR}/tsport_${edition}_setup.exe)
 endforeach()
 
 # The installation guard against hardware faults, on a real (Wine) machine.

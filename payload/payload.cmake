@@ -172,14 +172,9 @@ endforeach()
 add_custom_target(payload_files ALL DEPENDS ${TSP_PAYLOAD_OUTPUTS})
 add_dependencies(payload_files ${TSP_PAYLOAD_TARGETS})
 
-# The packages' entries in their stored order.
-set(TSP_WORKSTATION_ENTRY_NAMES
-    tessaportwssrv.exe tessaportws.exe tessaport-ws-license.txt tessaport-ws-license.rtf tessaport-ws-help.chm
-    readme.txt uninstall.exe tsprdpwsh.exe tsppnptls.sys tspvd.sys tspvd_vista.sys tspvd.cat tspvd.inf
-    tspvd_vista.cat tsprdpclnt.dll tspctxclnt.dll tsport_rde_installer.exe tsprdpclnt_x86_64.dll usblibvista usblibxp)
-set(TSP_SERVER_ENTRY_NAMES
-    tessaporttssrv.exe tessaportts.exe tessaport-ts-license.txt tessaport-ts-license.rtf tessaport-ts-help.chm
-    readme.txt uninstall.exe tsprdptsh.exe tspvdbus.sys tspvdbus.inf tspvdbus.cat usblibvista usblibxp)
+# The packages' entries in their stored order, from the packing tool's table.
+tsp_package_entry_names(workstation TSP_WORKSTATION_ENTRY_NAMES)
+tsp_package_entry_names(server TSP_SERVER_ENTRY_NAMES)
 foreach(edition WORKSTATION SERVER)
     set(TSP_${edition}_ENTRIES)
     set(TSP_${edition}_ENTRY_FILES)

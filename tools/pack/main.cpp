@@ -1,19 +1,29 @@
 // tsport_pack: appends a package of named files to an installer image.
 //
-//   tsport_pack --image IN.exe --output OUT.exe [--key N] NAME=FILE ...
-//   tsport_pack --image IN.exe --output OUT.exe --list LIST   (lines "NAME=FILE")
+//   tsport_pack --image IN.exe --output OUT.exe [--key N] [--edition E] [--folder DIR] [--list LIST] NAME=FILE ...
+//   tsport_pack --edition E --names
 //
-// The package starts where the image ends, so the output is still the same program.
+// A list file holds lines "NAME=FILE"; a folder gives each of its files under its own name.
+// With --edition (workstation or server) the files must be exactly that edition's entries:
+// every problem is named on a line of its own and nothing is written; the entries are then
+// stored in the edition's order whatever order they were given in. --names prints those
+// entries, one a line. The package starts where the image ends, so the output is still the
+// same program.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "pack/edition_check.h"
 #include "pack/package_writer.h"
+#include "product/package_contents.h"
 
 namespace {
 
@@ -22,7 +32,14 @@ int Refuse(const std::string& message) {
     return 2;
 }
 
+int RefuseAll(const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems) std::fprintf(stderr, "tsport_pack: %s\n", problem.c_str());
+    return 2;
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -31,8 +48,41 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tsport_pack --image IN --output OUT [--key 0-255] [--list FILE] NAME=FILE ...\n");
+                 "usage: tsport_pack --image IN --output OUT [--key 0-255] [--edition workstation|server]\n"
+                 "                   [--folder DIR] [--list FILE] NAME=FILE ...\n"
+                 "       tsport_pack --edition workstation|server --names\n");
     return 2;
+}
+
+std::string EditionNames() {
+    std::string names;
+    for (const PackageContents& contents : AllPackageContents()) {
+        names += (names.empty() ? "" : ", ") + std::string(contents.edition);
+    }
+    return names;
+}
+
+// Each file of the folder as "NAME=PATH", by name; anything that is not a file is a problem.
+bool AddFolder(const std::string& folder, std::vector<std::string>& specs, std::vector<std::string>& problems) {
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    if (error) return false;
+    std::vector<std::string> names;
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error) return false;
+        names.push_back(it->path().filename().string());
+    }
+    if (error) return false;
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = (std::filesystem::path(folder) / name).string();
+        if (!std::filesystem::is_regular_file(path, error)) {
+            problems.push_back("\"" + path + "\" is not a file; a package holds only files");
+        } else {
+            specs.push_back(name + "=" + path);
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -40,7 +90,10 @@ int Usage() {
 int main(int argc, char** argv) {
     std::string image, output;
     int key = -1;
+    const PackageContents* edition = nullptr;
+    bool printNames = false;
     std::vector<std::string> specs;
+    std::vector<std::string> problems;  // collected only under --edition
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -53,6 +106,15 @@ int main(int argc, char** argv) {
             const long value = std::strtol(argv[++i], &end, 0);
             if (*end != '\0' || value < 0 || value > 255) return Refuse("--key takes a number from 0 to 255");
             key = static_cast<int>(value);
+        } else if (arg == "--edition" && hasValue) {
+            edition = FindPackageContents(argv[++i]);
+            if (edition == nullptr) {
+                return Refuse(std::string("unknown edition \"") + argv[i] + "\"; the editions are " + EditionNames());
+            }
+        } else if (arg == "--names") {
+            printNames = true;
+        } else if (arg == "--folder" && hasValue) {
+            if (!AddFolder(argv[++i], specs, problems)) return Refuse(std::string("cannot read the folder ") + argv[i]);
         } else if (arg == "--list" && hasValue) {
             std::ifstream list(argv[++i]);
             if (!list) return Refuse(std::string("cannot read the list ") + argv[i]);
@@ -66,9 +128,16 @@ int main(int argc, char** argv) {
             specs.push_back(arg);
         }
     }
+    if (printNames) {
+        if (edition == nullptr || !image.empty() || !output.empty() || !specs.empty()) return Usage();
+        for (const char* name : edition->entries) std::printf("%s\n", name);
+        return 0;
+    }
     if (image.empty() || output.empty()) return Usage();
+    if (edition == nullptr && !problems.empty()) return Refuse(problems.front());
 
     std::vector<package::PackEntry> entries;
+    std::vector<package::EntrySource> sources;
     for (const std::string& spec : specs) {
         const std::size_t eq = spec.find('=');
         if (eq == std::string::npos) return Refuse("\"" + spec + "\" is not NAME=FILE");
@@ -76,9 +145,19 @@ int main(int argc, char** argv) {
         entry.name = spec.substr(0, eq);
         const std::string path = spec.substr(eq + 1);
         if (!ReadWholeFile(path, entry.content)) {
-            return Refuse("cannot read \"" + path + "\" for entry \"" + entry.name + "\"");
+            const std::string problem = "cannot read \"" + path + "\" for entry \"" + entry.name + "\"";
+            if (edition == nullptr) return Refuse(problem);
+            problems.push_back(problem);
+            continue;
         }
+        sources.push_back({entry.name, path, entry.content.size()});
         entries.push_back(std::move(entry));
+    }
+    if (edition != nullptr) {
+        const std::vector<std::string> mismatches = package::CheckEditionEntries(*edition, sources);
+        problems.insert(problems.end(), mismatches.begin(), mismatches.end());
+        if (!problems.empty()) return RefuseAll(problems);
+        entries = package::InStoredOrder(*edition, std::move(entries));
     }
     const std::string problem = package::CheckEntries(entries);
     if (!problem.empty()) return Refuse(problem);
