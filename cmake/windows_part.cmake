@@ -41,6 +41,7 @@ target_compile_options(wine_gtest PRIVATE -w)
 # The Win32 side of the platform seam, exercised on a real (Wine) machine.
 add_executable(wine_seam_tests ${TSP_WINE_TEST_SOURCES})
 target_link_libraries(wine_seam_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
+include(${PROJECT_SOURCE_DIR}/src/uninstall/uninstall.cmake)
 include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)
 
 # The two installers: one edition each, GUI subsystem, with their package appended.

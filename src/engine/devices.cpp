@@ -391,9 +391,30 @@ int CInstaller::RemoveDriverPackages(const char* infName) {
         if (std::strlen(original) != ownLength || !SameIgnoringCase(original, ownLength, infName)) continue;
 
         Log("Uninstall OEM INF: ", name.c_str());
+        // Not forced: an INF that a device still uses is not the uninstaller's to take.
         if (!os::Devices().SetupUninstallOEMInfA(name.c_str(), 0)) {
             Log("failed on SetupUninstallOEMInf()", ErrorText(os::Kernel().GetLastError()).c_str());
             result = 0;
+            continue;
+        }
+        // Compatibility step: some SetupAPI versions (Wine's) report success and keep the INF
+        // unless forced, and then keep its precompiled .pnf as well. The edition's devices are
+        // gone by now, so forcing takes only what no device uses; where the first call did
+        // its work, the INF no longer answers and nothing more happens.
+        char still[os::MAX_PATH] = {};
+        if (os::Devices().SetupQueryInfOriginalFileNameA(path.c_str(), still, sizeof still) &&
+            !os::Devices().SetupUninstallOEMInfA(name.c_str(), os::SUOI_FORCEDELETE)) {
+            Log("failed on SetupUninstallOEMInf()", ErrorText(os::Kernel().GetLastError()).c_str());
+            result = 0;
+            continue;
+        }
+        const std::string precompiled = store + name.substr(0, name.size() - 4) + ".pnf";  // "x.inf" -> "x.pnf"
+        if (!os::Files().DeleteFileA(precompiled.c_str())) {
+            const os::DWORD error = os::Kernel().GetLastError();
+            if (error != os::ERROR_FILE_NOT_FOUND && error != os::ERROR_PATH_NOT_FOUND) {
+                Log("failed on DeleteFile()", (precompiled + " " + ErrorText(error)).c_str());
+                result = 0;
+            }
         }
     }
     return result;

@@ -43,7 +43,8 @@ CFirewall::CFirewall()
         throw;
     }
     os::PNETFWPOLICY2 policy2 = nullptr;
-    if (os::Succeeded(firewall.CreateNetFwPolicy2(&policy2))) m_pPolicy2.Reset(policy2);
+    m_policy2Result = firewall.CreateNetFwPolicy2(&policy2);
+    if (os::Succeeded(m_policy2Result)) m_pPolicy2.Reset(policy2);
 }
 
 CFirewall::~CFirewall() {
@@ -192,9 +193,11 @@ bool SameName(const std::u16string& a, const std::u16string& b) {
 void CFirewall::RemoveApplication(const std::u16string& path, const std::u16string& ruleName) {
     if (m_pPolicy2.IsValid()) {
         RemoveRules(path, ruleName);
-    } else {
-        RemoveAuthorizedApplication(path);
+        return;
     }
+    // Only a Windows without the class has no rules to take away.
+    if (m_policy2Result != os::REGDB_E_CLASSNOTREG) ThrowFirewallError(905, m_policy2Result);
+    RemoveAuthorizedApplication(path);
 }
 
 void CFirewall::RemoveRules(const std::u16string& path, const std::u16string& ruleName) {

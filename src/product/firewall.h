@@ -44,8 +44,9 @@ public:
     static constexpr unsigned FIND_RULE_LIMIT = 100000;
 
     // Takes away what AllowApplication makes: RemoveRules where the rule interface exists,
-    // else RemoveAuthorizedApplication. Raises CExceptionEx; what is gone before a failure
-    // stays gone.
+    // else RemoveAuthorizedApplication. A rule interface that is registered but could not be
+    // created raises (905): its rules may be there. Raises CExceptionEx; what is gone before a
+    // failure stays gone.
     void RemoveApplication(const std::u16string& path, const std::u16string& ruleName);
     // The program's rules as AddRules names them ("<ruleName>" inbound, "<ruleName> (Out)"
     // outbound), found as it finds them, by program and direction. A rule of the program
@@ -75,4 +76,5 @@ private:
     os::HRESULT m_comInit;
     os::NetFwProfilePtr m_pProfile;
     os::NetFwPolicy2Ptr m_pPolicy2;
+    os::HRESULT m_policy2Result = 0;  // why m_pPolicy2 is null, when it is
 };

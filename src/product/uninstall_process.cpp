@@ -63,6 +63,22 @@ bool IsMissing(os::DWORD error) { return error == os::ERROR_FILE_NOT_FOUND || er
 
 }  // namespace
 
+UninstallEnd PlanUninstallEnd(int copyResult, bool silent, bool noRestart) {
+    auto shown = [silent](UninstallMessage message) { return silent ? UninstallMessage::None : message; };
+    switch (copyResult) {
+        case UNINSTALL_DONE:
+            return {UNINSTALL_DONE, shown(UninstallMessage::Removed), false};
+        case UNINSTALL_RESTART_NEEDED:
+            if (!silent) return {UNINSTALL_RESTART_NEEDED, UninstallMessage::RestartQuestion, false};
+            if (noRestart) return {UNINSTALL_RESTART_NEEDED, UninstallMessage::None, false};
+            return {UNINSTALL_DONE, UninstallMessage::None, true};
+        case UNINSTALL_NOT_ADMIN:
+            return {UNINSTALL_NOT_ADMIN, shown(UninstallMessage::NotAdministrator), false};
+        default:
+            return {UNINSTALL_INCOMPLETE, shown(UninstallMessage::Incomplete), false};
+    }
+}
+
 CUninstallProcess::CUninstallProcess(os::HANDLE logFile, const CEdition& edition)
     : CInstaller(logFile, 0, 1, 0), m_edition(edition) {}
 
@@ -130,8 +146,10 @@ bool CUninstallProcess::ReadInstallation() {
     if (menuRead == static_cast<os::LONG>(os::ERROR_SUCCESS) && UsableMenuFolder(menu)) {
         m_startMenuFolder = menu;
         m_startMenuKnown = true;
-    } else if (menuRead != static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
+    } else if (menuRead == static_cast<os::LONG>(os::ERROR_SUCCESS)) {
         Stayed("folder ", "Start Menu (the uninstall entry names " + menu + ")");
+    } else if (menuRead != static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
+        Stayed("folder ", "Start Menu (the uninstall entry could not be read)");
     }
     Log("Install Location: ", m_targetFolder.c_str());
     return true;
@@ -266,19 +284,28 @@ void CUninstallProcess::RemoveSystemFiles() {
         std::string folder;
         if (!lookup(file.folder, &folder)) continue;
         const std::string path = JoinPath(folder, file.name);
-        std::string placed, now;
-        const os::LONG read = ReadUninstallValue(info.uninstallKeyName, file.valueName, &placed);
-        if (read == static_cast<os::LONG>(os::ERROR_SUCCESS) && FileDigest(path.c_str(), &now) && now == placed) {
-            RemoveFile(path);
+        if (os::Files().GetFileAttributesA(path.c_str()) == os::INVALID_FILE_ATTRIBUTES &&
+            IsMissing(os::Kernel().GetLastError())) {
             continue;
         }
-        if (read != static_cast<os::LONG>(os::ERROR_SUCCESS) && read != static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
-            // Whether it is the installation's copy cannot be told; it stays to be safe.
+        std::string placed, now;
+        const os::LONG read = ReadUninstallValue(info.uninstallKeyName, file.valueName, &placed);
+        if (read == static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
+            // The installation did not place it: Windows' own.
+            Log("Keep File: ", path.c_str());
+            continue;
+        }
+        // Whether it is the installation's copy cannot be told: it stays, to be safe.
+        if (read != static_cast<os::LONG>(os::ERROR_SUCCESS) || !FileDigest(path.c_str(), &now)) {
             Stayed("file ", path);
             continue;
         }
-        // Windows' own, or changed since the installation placed it.
-        Log("Keep File: ", path.c_str());
+        if (now != placed) {
+            // Replaced since the installation placed it: no longer the product's.
+            Log("Keep File: ", path.c_str());
+            continue;
+        }
+        RemoveFile(path);
     }
 }
 

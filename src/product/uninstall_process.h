@@ -19,6 +19,18 @@ constexpr int UNINSTALL_RESTART_NEEDED = -9;   // removed; the rest goes with th
 constexpr int UNINSTALL_INCOMPLETE = -10;      // something stayed; the log names it
 constexpr int UNINSTALL_CANCELLED = -2;        // the user said No (the program's own answer)
 
+// What the uninstaller shows and does once the copy that did the work has ended.
+enum class UninstallMessage { None, Removed, RestartQuestion, Incomplete, NotAdministrator };
+struct UninstallEnd {
+    int exitCode;  // the RestartQuestion's Yes turns it into UNINSTALL_DONE
+    UninstallMessage message;
+    bool restart;  // restart Windows without asking
+};
+// copyResult: the copy's exit code. Silent runs show nothing and restart unless noRestart;
+// interactive ones ask. A result the copy cannot give (it was ended, it crashed) counts as
+// UNINSTALL_INCOMPLETE.
+UninstallEnd PlanUninstallEnd(int copyResult, bool silent, bool noRestart);
+
 class CUninstallProcess : public CInstaller {
 public:
     // The engine as the installer makes it (administrator rights checked, the service

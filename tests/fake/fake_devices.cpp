@@ -567,6 +567,7 @@ BOOL CFakeDevices::SetupUninstallOEMInfA(const char* infFileName, DWORD flags) {
         const bool used = std::any_of(m_devices.begin(), m_devices.end(), [&name](const Device& d) {
             return d.registered && EqualNoCase(d.driverInf, name);
         });
+        if (uninstallNeedsForce && !(flags & SUOI_FORCEDELETE)) return 1;
         if (used && !(flags & SUOI_FORCEDELETE)) return SetError(ERROR_INF_IN_USE_BY_DEVICES);
         m_store.erase(it);
         return 1;

@@ -87,6 +87,8 @@ public:
     std::size_t OpenSetCount() const { return m_sets.size(); }
     // UpdateDriverForPlugAndPlayDevicesA reports that its change needs a restart.
     bool updateNeedsRestart = false;
+    // As Wine: SetupUninstallOEMInfA without SUOI_FORCEDELETE succeeds and keeps the INF.
+    bool uninstallNeedsForce = false;
 
 private:
     struct Element {

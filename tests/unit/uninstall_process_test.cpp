@@ -50,7 +50,7 @@ TEST_P(WholeRemoval, InstallThenUninstallEndsAsTheMachineBegan) {
     const State before = rig.StateNow();
     rig.Install();
     const State installed = rig.StateNow();
-    ASSERT_NE(installed, before);
+    ASSERT_FALSE(installed == before);
 
     const UninstallResult result = rig.Uninstall();
     ASSERT_FALSE(result.refused);
@@ -59,7 +59,7 @@ TEST_P(WholeRemoval, InstallThenUninstallEndsAsTheMachineBegan) {
     EXPECT_TRUE(result.stayed.empty());
     EXPECT_TRUE(rig.machine().files.PendingOperations().empty());
     const State after = rig.StateNow();
-    EXPECT_EQ(after, before) << Differences(before, after);
+    EXPECT_TRUE(after == before) << Differences(before, after);
 
     const std::vector<std::string> lines = rig.UninstallLogLines();
     ASSERT_FALSE(lines.empty());
@@ -155,7 +155,7 @@ TEST(Uninstall, AFileInUseGoesAtTheNextStartAndAsksForIt) {
 
     rig.Restart();
     const State after = rig.StateNow();
-    EXPECT_EQ(after, before) << Differences(before, after);
+    EXPECT_TRUE(after == before) << Differences(before, after);
 }
 
 TEST(Uninstall, TheRunningUninstallerMovesToTheTemporaryFolderWithoutARestart) {
@@ -181,7 +181,7 @@ TEST(Uninstall, TheRunningUninstallerMovesToTheTemporaryFolderWithoutARestart) {
 
     rig.Restart();
     const State after = rig.StateNow();
-    EXPECT_EQ(after, before) << Differences(before, after);
+    EXPECT_TRUE(after == before) << Differences(before, after);
 }
 
 TEST(Uninstall, AServiceThatWillNotStopGoesWithTheNextStart) {
@@ -289,7 +289,7 @@ TEST(Uninstall, NotAnAdministratorIsRefusedBeforeAnythingHappens) {
     const UninstallResult result = rig.Uninstall();
     EXPECT_TRUE(result.refused);
     EXPECT_EQ(result.refusedCode, os::ERROR_PRIVILEGE_NOT_HELD);
-    EXPECT_EQ(rig.StateNow(), installed);
+    EXPECT_TRUE(rig.StateNow() == installed);
 }
 
 // ---- the parts ------------------------------------------------------------------------------
@@ -352,6 +352,17 @@ TEST(Uninstall, OnlyTheEditionsDriverPackagesLeaveTheStore) {
     ASSERT_EQ(rig.Uninstall().code, UNINSTALL_DONE);
     ASSERT_EQ(rig.machine().devices.DriverStore().size(), 1u);
     EXPECT_EQ(rig.machine().devices.DriverStore()[0].name, "oem3.inf");
+}
+
+TEST(Uninstall, APackageThatOnlyGoesWhenForcedIsForcedOnceTheDevicesAreGone) {
+    CUninstallRig rig(Make(Edition::Server, Windows::Seven));
+    rig.Install();
+    rig.machine().devices.uninstallNeedsForce = true;  // as Wine's SetupAPI
+    const std::string precompiled = rig.machine().kernel.windowsDirectory + "\\INF\\oem0.pnf";
+    rig.machine().files.PutFile(precompiled, "precompiled");
+    ASSERT_EQ(rig.Uninstall().code, UNINSTALL_DONE);
+    EXPECT_TRUE(rig.machine().devices.DriverStore().empty());
+    EXPECT_FALSE(rig.machine().files.FileExists(precompiled));
 }
 
 TEST(Uninstall, APackageADeviceStillUsesStaysAndIsNamed) {
@@ -427,6 +438,43 @@ TEST(Uninstall, AFirewallThatCannotBeReachedIsNamedAsStaying) {
     EXPECT_TRUE(HasLine(lines, "=== Error removing firewall rules ==="));
     EXPECT_TRUE(HasLine(lines, "Error code = 0x8007042c\nError arg0 = 0x001a0040"));
     EXPECT_EQ(rig.machine().firewall.rules.size(), 2u);
+}
+
+// ---- the end of a run ---------------------------------------------------------------------------
+
+TEST(UninstallEnd, SilentRunsShowNothingAndRestartUnlessTold) {
+    using M = UninstallMessage;
+    struct Row {
+        int copy;
+        bool silent, noRestart;
+        int exitCode;
+        M message;
+        bool restart;
+    };
+    const Row rows[] = {
+        {UNINSTALL_DONE, false, false, 0, M::Removed, false},
+        {UNINSTALL_DONE, true, false, 0, M::None, false},
+        {UNINSTALL_DONE, true, true, 0, M::None, false},
+        {UNINSTALL_RESTART_NEEDED, false, false, -9, M::RestartQuestion, false},
+        // Without -silent, -norestart changes nothing: the user is asked.
+        {UNINSTALL_RESTART_NEEDED, false, true, -9, M::RestartQuestion, false},
+        {UNINSTALL_RESTART_NEEDED, true, false, 0, M::None, true},
+        {UNINSTALL_RESTART_NEEDED, true, true, -9, M::None, false},
+        {UNINSTALL_NOT_ADMIN, false, false, -3, M::NotAdministrator, false},
+        {UNINSTALL_NOT_ADMIN, true, false, -3, M::None, false},
+        {UNINSTALL_INCOMPLETE, false, false, -10, M::Incomplete, false},
+        {UNINSTALL_INCOMPLETE, true, true, -10, M::None, false},
+        // A copy ended by force, or one that crashed, did not finish.
+        {-1, false, false, -10, M::Incomplete, false},
+        {static_cast<int>(0xC0000005u), true, false, -10, M::None, false},
+        {UNINSTALL_CANCELLED, false, false, -10, M::Incomplete, false},
+    };
+    for (const Row& row : rows) {
+        const UninstallEnd end = PlanUninstallEnd(row.copy, row.silent, row.noRestart);
+        EXPECT_EQ(end.exitCode, row.exitCode) << row.copy << " " << row.silent << row.noRestart;
+        EXPECT_EQ(end.message, row.message) << row.copy << " " << row.silent << row.noRestart;
+        EXPECT_EQ(end.restart, row.restart) << row.copy << " " << row.silent << row.noRestart;
+    }
 }
 
 // ---- usbd.sys of the server edition ------------------------------------------------------------
