@@ -27,6 +27,7 @@ constexpr os::DWORD MAX_PROPERTY_SIZE = 1024 * 1024;
 // A property that keeps growing between two reads is given up after this many.
 constexpr int MAX_PROPERTY_READS = 8;
 // The driver store's list of INF names: a few thousand names at most.
+constexpr os::DWORD INF_LIST_FIRST_SIZE = 64 * 1024;
 constexpr os::DWORD MAX_INF_LIST_SIZE = 4 * 1024 * 1024;
 // Devices looked at in one set at most.
 constexpr os::DWORD MAX_DEVICES_LISTED = 100000;
@@ -343,22 +344,24 @@ int CInstaller::RemoveDriverPackages(const char* infName) {
     }
     const std::string store = std::string(windows, length) + "\\INF\\";
 
-    // The list of every INF in the store, read with a size probe; it may grow between reads.
+    // The list of every INF in the store. A buffer that is too small is told by the size
+    // wanted, which some SetupAPI versions (Wine's) report with success instead of a failure,
+    // and which may grow between reads.
     const os::DWORD styles = os::INF_STYLE_OLDNT | os::INF_STYLE_WIN4;
     std::string names;
-    os::DWORD required = 0;
-    bool listed = os::Devices().SetupGetInfFileListA(nullptr, styles, nullptr, 0, &required) && required <= 1;
-    for (int read = 0; !listed && read < MAX_PROPERTY_READS; ++read) {
-        if (required == 0 || required > MAX_INF_LIST_SIZE) break;
-        names.assign(static_cast<std::size_t>(required) + 2, '\0');
+    bool listed = false;
+    os::DWORD size = INF_LIST_FIRST_SIZE;
+    for (int read = 0; read < MAX_PROPERTY_READS; ++read) {
+        names.assign(static_cast<std::size_t>(size) + 2, '\0');
         os::DWORD needed = 0;
-        if (os::Devices().SetupGetInfFileListA(nullptr, styles, &names[0], required, &needed)) {
+        const bool ok = os::Devices().SetupGetInfFileListA(nullptr, styles, &names[0], size, &needed) != 0;
+        if (ok && needed <= size) {
             listed = true;
-        } else if (os::Kernel().GetLastError() != os::ERROR_INSUFFICIENT_BUFFER || needed <= required) {
             break;
-        } else {
-            required = needed;
         }
+        if (!ok && os::Kernel().GetLastError() != os::ERROR_INSUFFICIENT_BUFFER) break;
+        if (needed <= size || needed > MAX_INF_LIST_SIZE) break;
+        size = needed;
     }
     if (!listed) {
         Log("failed on SetupGetInfFileList()", ErrorText(os::Kernel().GetLastError()).c_str());

@@ -538,7 +538,10 @@ BOOL CFakeDevices::SetupGetInfFileListA(const char* directory, DWORD infStyle, c
     for (const StagedInf& staged : m_store) list += staged.name + '\0';
     list += '\0';
     if (required != nullptr) *required = static_cast<DWORD>(list.size());
-    if (buffer == nullptr || size < list.size()) return SetError(ERROR_INSUFFICIENT_BUFFER);
+    if (buffer == nullptr || size < list.size()) {
+        if (shortListSucceeds) return 1;
+        return SetError(ERROR_INSUFFICIENT_BUFFER);
+    }
     std::memcpy(buffer, list.data(), list.size());
     return 1;
 }

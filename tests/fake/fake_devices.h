@@ -87,8 +87,10 @@ public:
     std::size_t OpenSetCount() const { return m_sets.size(); }
     // UpdateDriverForPlugAndPlayDevicesA reports that its change needs a restart.
     bool updateNeedsRestart = false;
-    // As Wine: SetupUninstallOEMInfA without SUOI_FORCEDELETE succeeds and keeps the INF.
+    // As Wine: SetupUninstallOEMInfA without SUOI_FORCEDELETE succeeds and keeps the INF;
+    // SetupGetInfFileListA with a buffer too small succeeds, writes nothing and gives the size.
     bool uninstallNeedsForce = false;
+    bool shortListSucceeds = false;
 
 private:
     struct Element {

@@ -354,6 +354,25 @@ TEST(Uninstall, OnlyTheEditionsDriverPackagesLeaveTheStore) {
     EXPECT_EQ(rig.machine().devices.DriverStore()[0].name, "oem3.inf");
 }
 
+TEST(Uninstall, ALongDriverStoreListIsReadWhole) {
+    for (bool shortListSucceeds : {false, true}) {
+        CUninstallRig rig(Make(Edition::Server, Windows::Seven));
+        rig.Install();
+        // More names than a first read takes; the product's package comes last.
+        const std::vector<fake::CFakeDevices::StagedInf> ours = rig.machine().devices.DriverStore();
+        for (int i = 0; i < 6000; ++i) {
+            rig.machine().devices.StageInf("machine_" + std::to_string(10000 + i) + ".inf", "", "");
+        }
+        rig.machine().devices.StageInf("oem5.inf", ours[0].source, ours[0].content);
+        rig.machine().devices.shortListSucceeds = shortListSucceeds;
+        ASSERT_EQ(rig.Uninstall().code, UNINSTALL_DONE) << shortListSucceeds;
+        for (const auto& staged : rig.machine().devices.DriverStore()) {
+            EXPECT_EQ(staged.name.compare(0, 8, "machine_"), 0) << staged.name;
+        }
+        EXPECT_EQ(rig.machine().devices.DriverStore().size(), 6000u);
+    }
+}
+
 TEST(Uninstall, APackageThatOnlyGoesWhenForcedIsForcedOnceTheDevicesAreGone) {
     CUninstallRig rig(Make(Edition::Server, Windows::Seven));
     rig.Install();
