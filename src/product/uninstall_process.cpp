@@ -128,8 +128,15 @@ bool CUninstallProcess::ReadInstallation() {
     std::string target, menu;
     const os::LONG read = ReadUninstallValue(info.uninstallKeyName, "InstallLocation", &target);
     if (read == static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
-        // Nothing says where the program files are: only what lies in fixed places goes.
-        Log("Warning: No uninstall entry: ", info.uninstallKeyName);
+        std::string name;
+        if (ReadUninstallValue(info.uninstallKeyName, "DisplayName", &name) ==
+            static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
+            // Nothing says where the program files are: only what lies in fixed places goes.
+            Log("Warning: No uninstall entry: ", info.uninstallKeyName);
+            return false;
+        }
+        // An entry without its folder: the program files cannot be found, and it stays.
+        Stayed("folder ", "target (the uninstall entry names none)");
         return false;
     }
     if (read != static_cast<os::LONG>(os::ERROR_SUCCESS)) {

@@ -269,6 +269,17 @@ TEST(Uninstall, WithoutAnEntryOnlyWhatLiesInFixedPlacesGoes) {
     EXPECT_EQ(rig.machine().processes.Launches().size(), launches);  // no Citrix support installer to run
 }
 
+TEST(Uninstall, AnEntryWithoutItsFolderStaysAndSaysSo) {
+    CUninstallRig rig;
+    rig.Install();
+    rig.machine().registry.DeleteValue(UninstallKey(rig), "InstallLocation");
+    const UninstallResult result = rig.Uninstall();
+    EXPECT_EQ(result.code, UNINSTALL_INCOMPLETE);
+    EXPECT_EQ(result.stayed, (std::vector<std::string>{"folder target (the uninstall entry names none)"}));
+    EXPECT_TRUE(rig.machine().registry.KeyExists(UninstallKey(rig)));
+    EXPECT_TRUE(rig.machine().files.FileExists(rig.install.target + "\\tessaportws.exe"));
+}
+
 TEST(Uninstall, AnEntryNamingADriveRootIsNotFollowed) {
     CUninstallRig rig;
     rig.Install();
