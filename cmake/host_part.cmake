@@ -120,6 +120,14 @@ add_test(NAME wine_release_signed
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/release_e2e.sh ${PROJECT_SOURCE_DIR} ${TSP_WINDOWS_DIR}
         ${TSP_WINE_DIR}/template ${PROJECT_BINARY_DIR}/release_test)
 set_tests_properties(wine_release_signed PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 1500)
+# The installed uninstaller of each edition, after the real installer in the same session.
+foreach(case remove_workstation remove_server reinstall_workstation reinstall_server interactive_workstation
+        inuse_workstation)
+    add_test(NAME wine_uninstall_${case}
+        COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/uninstall_e2e.sh ${case}
+            ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/uninstall)
+    set_tests_properties(wine_uninstall_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+endforeach()
 # The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh

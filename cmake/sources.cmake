@@ -17,6 +17,8 @@ set(TSP_PORTABLE_SOURCES
     src/product/firewall.cpp
     src/product/firewall_step.cpp
     src/product/install_process.cpp
+    src/product/edition.cpp
+    src/product/uninstall_process.cpp
     src/ui/wizard_logic.cpp
 )
 # Each edition's tables and step bodies; every program links exactly one of them.
@@ -79,6 +81,8 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/command_line_test.cpp
     tests/unit/firewall_test.cpp
     tests/unit/wizard_logic_test.cpp
+    tests/unit/uninstall_process_test.cpp
+    tests/unit/uninstall_sweep_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WORKSTATION_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

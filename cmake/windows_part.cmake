@@ -41,6 +41,7 @@ target_compile_options(wine_gtest PRIVATE -w)
 # The Win32 side of the platform seam, exercised on a real (Wine) machine.
 add_executable(wine_seam_tests ${TSP_WINE_TEST_SOURCES})
 target_link_libraries(wine_seam_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
+include(${PROJECT_SOURCE_DIR}/src/uninstall/uninstall.cmake)
 include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)
 
 # The two installers: one edition each, GUI subsystem, with their package appended.
@@ -72,6 +73,8 @@ target_link_libraries(wine_guard_tests PRIVATE tsp_portable wine_gtest)
 # Records and presses the message boxes of a program under test.
 add_executable(box_watcher ${PROJECT_SOURCE_DIR}/tests/wine/box_watcher.cpp)
 target_link_libraries(box_watcher PRIVATE user32)
+# Holds a file open without sharing, as a program that uses it would.
+add_executable(file_holder ${PROJECT_SOURCE_DIR}/tests/wine/file_holder.cpp)
 
 # The wizard pages and the programs that show and drive them.
 include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)

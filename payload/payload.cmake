@@ -66,8 +66,8 @@ tsp_add_program(payload_tessaportts tessaportts.exe WIN32 user_program.cpp 2
     "Tessaport RDP Edition - Server (stand-in)")
 tsp_add_program(payload_rde_installer tsport_rde_installer.exe WIN32 rde_installer.cpp ""
     "Citrix support installer of Tessaport RDP Edition (stand-in)")
-tsp_add_program(payload_uninstall uninstall.exe WIN32 uninstall.cpp ""
-    "Tessaport RDP Edition uninstaller (placeholder)")
+# uninstall.exe: each edition's own uninstaller (src/uninstall/uninstall.cmake).
+list(APPEND TSP_PAYLOAD_TARGETS tsport_workstation_uninstall tsport_server_uninstall)
 tsp_add_program(payload_tsprdpwsh tsprdpwsh.exe "" aux_program.cpp 1
     "Tessaport RDP Edition - Workstation auxiliary program (stand-in)")
 tsp_add_program(payload_tsprdptsh tsprdptsh.exe "" aux_program.cpp 2
@@ -180,9 +180,13 @@ foreach(edition WORKSTATION SERVER)
     set(TSP_${edition}_ENTRY_FILES)
     set(list_text "")
     foreach(name ${TSP_${edition}_ENTRY_NAMES})
-        list(APPEND TSP_${edition}_ENTRIES ${name}=${TSP_PAYLOAD_DIR}/${name})
-        list(APPEND TSP_${edition}_ENTRY_FILES ${TSP_PAYLOAD_DIR}/${name})
-        string(APPEND list_text "${name}=${TSP_PAYLOAD_DIR}/${name}\n")
+        set(path ${TSP_PAYLOAD_DIR}/${name})
+        if(name STREQUAL "uninstall.exe")
+            set(path ${TSP_${edition}_UNINSTALLER})
+        endif()
+        list(APPEND TSP_${edition}_ENTRIES ${name}=${path})
+        list(APPEND TSP_${edition}_ENTRY_FILES ${path})
+        string(APPEND list_text "${name}=${path}\n")
     endforeach()
     string(TOLOWER ${edition} lower)
     file(CONFIGURE OUTPUT ${TSP_PAYLOAD_DIR}/${lower}_entries.txt CONTENT "${list_text}")

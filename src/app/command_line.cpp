@@ -77,23 +77,20 @@ void FreeArguments(ArgumentBlock* block) {
     block->argc = 0;
 }
 
-CommandLineFlags ReadSwitches(const char* commandLine) {
-    CommandLineFlags flags;
+namespace {
+
+template <typename Flags>
+struct SwitchEntry {
+    const char* name;
+    std::int32_t Flags::*flag;
+};
+
+// Every argument, the first included, against the table; the first match sets its flag.
+template <typename Flags, std::size_t N>
+Flags ReadTable(const char* commandLine, const SwitchEntry<Flags> (&table)[N]) {
+    Flags flags;
     ArgumentBlock block;
     if (!SplitCommandLine(commandLine, &block)) return flags;
-    const struct {
-        const char* name;
-        std::int32_t CommandLineFlags::*flag;
-    } table[] = {
-        {"-log", &CommandLineFlags::logCopy},
-        {"-advlog", &CommandLineFlags::advancedLog},
-        {"-unpack", &CommandLineFlags::unpackOnly},
-        {"-silent", &CommandLineFlags::silent},
-        {"-im", &CommandLineFlags::messages},
-        {"-norestart", &CommandLineFlags::noRestart},
-        {"-licenseaccept", &CommandLineFlags::licenceAccepted},
-        {"-resume", &CommandLineFlags::resume},
-    };
     for (int i = 0; i < block.argc; ++i) {
         for (const auto& entry : table) {
             if (EqualNoCase(block.argv[i], entry.name)) {
@@ -104,4 +101,29 @@ CommandLineFlags ReadSwitches(const char* commandLine) {
     }
     FreeArguments(&block);
     return flags;
+}
+
+}  // namespace
+
+UninstallFlags ReadUninstallSwitches(const char* commandLine) {
+    static const SwitchEntry<UninstallFlags> table[] = {
+        {"-silent", &UninstallFlags::silent},
+        {"-norestart", &UninstallFlags::noRestart},
+        {"-copy", &UninstallFlags::copy},
+    };
+    return ReadTable(commandLine, table);
+}
+
+CommandLineFlags ReadSwitches(const char* commandLine) {
+    static const SwitchEntry<CommandLineFlags> table[] = {
+        {"-log", &CommandLineFlags::logCopy},
+        {"-advlog", &CommandLineFlags::advancedLog},
+        {"-unpack", &CommandLineFlags::unpackOnly},
+        {"-silent", &CommandLineFlags::silent},
+        {"-im", &CommandLineFlags::messages},
+        {"-norestart", &CommandLineFlags::noRestart},
+        {"-licenseaccept", &CommandLineFlags::licenceAccepted},
+        {"-resume", &CommandLineFlags::resume},
+    };
+    return ReadTable(commandLine, table);
 }

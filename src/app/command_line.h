@@ -30,3 +30,11 @@ struct CommandLineFlags {
 // Reads every argument, the first included, against the switch table; a missing or
 // unsplittable text leaves every flag 0.
 CommandLineFlags ReadSwitches(const char* commandLine);
+
+// The uninstaller's switches, matched the same way.
+struct UninstallFlags {
+    std::int32_t silent = 0;     // -silent: no window at all
+    std::int32_t noRestart = 0;  // -norestart: with -silent, never restart
+    std::int32_t copy = 0;       // -copy: this is the copy in the temporary folder; do the work
+};
+UninstallFlags ReadUninstallSwitches(const char* commandLine);

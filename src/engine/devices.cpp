@@ -26,6 +26,11 @@ constexpr os::DWORD INSTANCE_ID_SIZE = 200;
 constexpr os::DWORD MAX_PROPERTY_SIZE = 1024 * 1024;
 // A property that keeps growing between two reads is given up after this many.
 constexpr int MAX_PROPERTY_READS = 8;
+// The driver store's list of INF names: a few thousand names at most.
+constexpr os::DWORD INF_LIST_FIRST_SIZE = 64 * 1024;
+constexpr os::DWORD MAX_INF_LIST_SIZE = 4 * 1024 * 1024;
+// Devices looked at in one set at most.
+constexpr os::DWORD MAX_DEVICES_LISTED = 100000;
 
 // "(0x5)": the form of the error code in the device-removal log lines.
 std::string ErrorText(os::DWORD error) {
@@ -45,10 +50,19 @@ bool EqualIgnoringCase(const char* a, const char* b) {
 
 enum class IdMatch { Carries, DoesNot, Failed };
 
-// Whether the device carries id anywhere in its hardware-id list (exact bytes). The list is
-// read with a size probe into an allocation of the reported size. Failed: an error other
-// than a short buffer or a missing list.
-IdMatch DeviceCarriesId(os::HDEVINFO set, os::DeviceInfoData* device, const char* id) {
+bool SameIgnoringCase(const char* a, std::size_t length, const char* b) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+        const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Whether the device carries id anywhere in its hardware-id list (exact bytes, or ignoring
+// case). The list is read with a size probe into an allocation of the reported size.
+// Failed: an error other than a short buffer or a missing list.
+IdMatch DeviceCarriesId(os::HDEVINFO set, os::DeviceInfoData* device, const char* id, bool ignoreCase = false) {
     os::DWORD type = 0, required = 0;
     if (os::Devices().SetupDiGetDeviceRegistryPropertyA(set, device, os::SPDRP_HARDWAREID, &type, nullptr, 0,
                                                         &required)) {
@@ -76,7 +90,10 @@ IdMatch DeviceCarriesId(os::HDEVINFO set, os::DeviceInfoData* device, const char
         const void* zero = std::memchr(list + at, '\0', used - at);
         const std::size_t length = zero != nullptr ? static_cast<const char*>(zero) - (list + at) : used - at;
         if (length == 0) break;
-        if (length == idLength && std::memcmp(list + at, id, length) == 0) return IdMatch::Carries;
+        if (length == idLength &&
+            (ignoreCase ? SameIgnoringCase(list + at, length, id) : std::memcmp(list + at, id, length) == 0)) {
+            return IdMatch::Carries;
+        }
         at += length + 1;
     }
     return IdMatch::DoesNot;
@@ -277,4 +294,140 @@ void CInstaller::InstallWdmDriver(const char* serviceName, const char* infPath, 
         }
     }
     if (rebootRequired) RequireReboot();
+}
+
+int CInstaller::RemoveDevicesCarryingId(const char* hardwareId) {
+    Log("Remove Devices: ", hardwareId);
+    // Every class, present or not: devices of an earlier installation that are not attached
+    // now would come back with the driver this removal takes away.
+    os::DeviceInfoSet set(os::Devices().SetupDiGetClassDevsA(nullptr, nullptr, os::DIGCF_ALLCLASSES));
+    if (!set.IsValid()) {
+        Log("failed on SetupDiGetClassDevs()", ErrorText(os::Kernel().GetLastError()).c_str());
+        return 0;
+    }
+    int result = 1;
+    os::DeviceInfoData device;
+    // A set holds what was there when it was made; the bound only guards a broken one.
+    for (os::DWORD index = 0; index < MAX_DEVICES_LISTED; ++index) {
+        if (!os::Devices().SetupDiEnumDeviceInfo(set.Get(), index, &device)) {
+            const os::DWORD error = os::Kernel().GetLastError();
+            if (error == os::ERROR_NO_MORE_ITEMS) break;
+            Log("failed on SetupDiEnumDeviceInfo()", ErrorText(error).c_str());
+            return 0;
+        }
+        const IdMatch match = DeviceCarriesId(set.Get(), &device, hardwareId, true);
+        if (match == IdMatch::DoesNot) continue;
+        if (match == IdMatch::Failed) {
+            // It may be one of ours: not knowing is not having removed it.
+            Log("failed on SetupDiGetDeviceRegistryProperty()", ErrorText(os::Kernel().GetLastError()).c_str());
+            result = 0;
+            continue;
+        }
+        char instance[INSTANCE_ID_SIZE] = {};
+        if (!os::Devices().SetupDiGetDeviceInstanceIdA(set.Get(), &device, instance, sizeof instance, nullptr)) {
+            instance[0] = '\0';
+        }
+        instance[sizeof instance - 1] = '\0';
+        Log("Cleanup record... ", instance);
+        if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device)) {
+            Log("failed on SetupDiCallClassInstaller()", ErrorText(os::Kernel().GetLastError()).c_str());
+            result = 0;
+            continue;
+        }
+        os::DeviceInstallParams installParams;
+        if (os::Devices().SetupDiGetDeviceInstallParamsA(set.Get(), &device, &installParams) &&
+            (installParams.flags & (os::DI_NEEDRESTART | os::DI_NEEDREBOOT))) {
+            RequireReboot();
+        }
+    }
+    return result;
+}
+
+int CInstaller::RemoveDriverPackages(const char* infName) {
+    Log("Remove Driver Package: ", infName);
+    char windows[os::MAX_PATH] = {};
+    const os::DWORD length = os::Kernel().GetWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows) {
+        Log("failed on GetWindowsDirectory()", ErrorText(os::Kernel().GetLastError()).c_str());
+        return 0;
+    }
+    const std::string store = std::string(windows, length) + "\\INF\\";
+
+    // The list of every INF in the store. A buffer that is too small is told by the size
+    // wanted, which some SetupAPI versions (Wine's) report with success instead of a failure,
+    // and which may grow between reads.
+    const os::DWORD styles = os::INF_STYLE_OLDNT | os::INF_STYLE_WIN4;
+    std::string names;
+    bool listed = false;
+    os::DWORD size = INF_LIST_FIRST_SIZE;
+    for (int read = 0; read < MAX_PROPERTY_READS; ++read) {
+        names.assign(static_cast<std::size_t>(size) + 2, '\0');
+        os::DWORD needed = 0;
+        const bool ok = os::Devices().SetupGetInfFileListA(nullptr, styles, &names[0], size, &needed) != 0;
+        if (ok && needed <= size) {
+            listed = true;
+            break;
+        }
+        if (!ok && os::Kernel().GetLastError() != os::ERROR_INSUFFICIENT_BUFFER) break;
+        if (needed <= size || needed > MAX_INF_LIST_SIZE) break;
+        size = needed;
+    }
+    if (!listed) {
+        Log("failed on SetupGetInfFileList()", ErrorText(os::Kernel().GetLastError()).c_str());
+        return 0;
+    }
+
+    int result = 1;
+    const std::size_t ownLength = std::strlen(infName);
+    for (std::size_t at = 0; at < names.size();) {
+        const std::size_t end = names.find('\0', at);
+        const std::string name = names.substr(at, (end == std::string::npos ? names.size() : end) - at);
+        if (name.empty()) break;
+        at += name.size() + 1;
+        // Windows stages a package as oemN.inf; some SetupAPI versions keep its own name.
+        const bool oemName = name.size() > 7 && SameIgnoringCase(name.c_str(), 3, "oem") &&
+                             SameIgnoringCase(name.c_str() + name.size() - 4, 4, ".inf");
+        const bool ownName = name.size() == ownLength && SameIgnoringCase(name.c_str(), ownLength, infName);
+        if (!oemName && !ownName) continue;
+
+        const std::string path = store + name;
+        char original[os::MAX_PATH] = {};
+        if (!os::Devices().SetupQueryInfOriginalFileNameA(path.c_str(), original, sizeof original)) {
+            // Unreadable, so perhaps ours: it counts as staying.
+            Log("failed on SetupQueryInfOriginalFileInformation()", (name + " " +
+                ErrorText(os::Kernel().GetLastError())).c_str());
+            result = 0;
+            continue;
+        }
+        original[sizeof original - 1] = '\0';
+        if (std::strlen(original) != ownLength || !SameIgnoringCase(original, ownLength, infName)) continue;
+
+        Log("Uninstall OEM INF: ", name.c_str());
+        // Not forced: an INF that a device still uses is not the uninstaller's to take.
+        if (!os::Devices().SetupUninstallOEMInfA(name.c_str(), 0)) {
+            Log("failed on SetupUninstallOEMInf()", ErrorText(os::Kernel().GetLastError()).c_str());
+            result = 0;
+            continue;
+        }
+        // Compatibility step: some SetupAPI versions (Wine's) report success and keep the INF
+        // unless forced, and then keep its precompiled .pnf as well. The edition's devices are
+        // gone by now, so forcing takes only what no device uses; where the first call did
+        // its work, the INF no longer answers and nothing more happens.
+        char still[os::MAX_PATH] = {};
+        if (os::Devices().SetupQueryInfOriginalFileNameA(path.c_str(), still, sizeof still) &&
+            !os::Devices().SetupUninstallOEMInfA(name.c_str(), os::SUOI_FORCEDELETE)) {
+            Log("failed on SetupUninstallOEMInf()", ErrorText(os::Kernel().GetLastError()).c_str());
+            result = 0;
+            continue;
+        }
+        const std::string precompiled = store + name.substr(0, name.size() - 4) + ".pnf";  // "x.inf" -> "x.pnf"
+        if (!os::Files().DeleteFileA(precompiled.c_str())) {
+            const os::DWORD error = os::Kernel().GetLastError();
+            if (error != os::ERROR_FILE_NOT_FOUND && error != os::ERROR_PATH_NOT_FOUND) {
+                Log("failed on DeleteFile()", (precompiled + " " + ErrorText(error)).c_str());
+                result = 0;
+            }
+        }
+    }
+    return result;
 }

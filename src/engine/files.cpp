@@ -1,8 +1,12 @@
 // Payload files and directories: written with a backup first, in-use files replaced at
 // the next restart, and all of it undone by the rollback phases 3 to 5.
+#include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "engine/installer.h"
+#include "package/md5.h"
 #include "platform/constants.h"
 
 namespace {
@@ -137,4 +141,36 @@ void CInstaller::RemoveInstallDirectories() {
     for (const auto& [path, kind] : m_journal) {
         if (kind == JOURNAL_DIRECTORY) os::Files().RemoveDirectoryA(path.c_str());
     }
+}
+
+bool CInstaller::FileDigest(const char* path, std::string* digest) {
+    os::KernelHandle file(
+        os::Files().CreateFileA(path, os::GENERIC_READ, os::FILE_SHARE_READ, os::OPEN_EXISTING, os::FILE_ATTRIBUTE_NORMAL));
+    if (!file.IsValid()) return false;
+    const os::DWORD size = os::Files().GetFileSize(file.Get());
+    if (size == os::INVALID_FILE_SIZE || size > MAX_DIGEST_FILE_SIZE) return false;
+    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size > 0 ? size : 1]);
+    if (!data) return false;
+    // Read to the size found; a file that ends early or goes on is not the one measured.
+    os::DWORD total = 0;
+    while (total < size) {
+        os::DWORD read = 0;
+        if (!os::Files().ReadFile(file.Get(), data.get() + total, size - total, &read) || read == 0) return false;
+        if (read > size - total) return false;
+        total += read;
+    }
+    std::uint8_t probe = 0;
+    os::DWORD extra = 0;
+    if (!os::Files().ReadFile(file.Get(), &probe, 1, &extra) || extra != 0) return false;
+
+    std::uint8_t bytes[md5::DIGEST_SIZE];
+    md5::Digest(data.get(), size, bytes);
+    std::string hex;
+    for (std::uint8_t b : bytes) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(b));
+        hex += pair;
+    }
+    *digest = hex;
+    return true;
 }

@@ -34,6 +34,13 @@ struct SavedRegValue {
     os::DWORD type = 0;
 };
 
+// What the uninstall entry says beyond its four basic values.
+struct UninstallEntryDetails {
+    const char* displayVersion;  // "3.7"
+    const char* publisher;
+    const char* iconFileName;  // in the install folder
+};
+
 class CInstaller {
 public:
     // Keys compare byte by byte: "C:\X" comes before "C:\a", a prefix before its extensions.
@@ -98,6 +105,10 @@ public:
     void RemoveInstallFiles();
     void RollBackInstallFiles();
     void RemoveInstallDirectories();
+    // The MD5 of a file's content as 32 lower-case hex digits; false when it cannot be read
+    // whole (or is larger than MAX_DIGEST_FILE_SIZE).
+    bool FileDigest(const char* path, std::string* digest);
+    static constexpr os::DWORD MAX_DIGEST_FILE_SIZE = 64u * 1024 * 1024;
 
     // ---- services and drivers -----------------------------------------------------------
     // Rollback phase 1 for a JOURNAL_SERVICE record: 1 if the service could be opened.
@@ -161,6 +172,14 @@ public:
     // The failure, or null; a device that was registered is removed again on failure.
     std::unique_ptr<CExceptionEx> CreateRootDevice(const char* hardwareId, const char* infPath,
                                                    os::BOOL* rebootRequired);
+    // Removes every device, present or not, of any class whose hardware-id list carries
+    // hardwareId (ignoring case). 1 when none is left; a removal that completes only after a
+    // restart sets the restart flag. 0 when a device could not be removed or the devices
+    // could not all be looked at. Logs what it removes and what failed.
+    int RemoveDevicesCarryingId(const char* hardwareId);
+    // Takes every copy of the INF whose name before staging was infName out of the driver
+    // store. 1 when none is left, 0 when one stays or the store could not be read.
+    int RemoveDriverPackages(const char* infName);
     // (devices and INF files: further declarations go here)
 
     // ---- shortcuts, uninstall entry, restart ----------------------------------------------
@@ -171,8 +190,19 @@ public:
     // dir\name holding an Internet shortcut to address, written as a payload file.
     void CreateUrlShortcut(const char* name, const char* dir, const char* address);
     // The product's entry among the installed programs; not journalled, fails silently.
+    // With details it also gets what deployment tools and the settings page read: the
+    // silent command, version, publisher, icon, and no modify or repair buttons.
     void WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
-                             const char* uninstallerName, const char* displayName);
+                             const char* uninstallerName, const char* displayName,
+                             const UninstallEntryDetails* details = nullptr);
+    // A text value of the entry (REG_SZ or REG_EXPAND_SZ, shorter than MAX_PATH): ERROR_SUCCESS,
+    // ERROR_FILE_NOT_FOUND when the entry or the value is missing, ERROR_INVALID_DATA when it
+    // holds something else, or the registry's error.
+    os::LONG ReadUninstallValue(const char* keyName, const char* valueName, std::string* value);
+    // Writes one text value into an existing entry; false when it cannot.
+    bool WriteUninstallValue(const char* keyName, const char* valueName, const std::string& value);
+    // 1 when the entry is gone (or was never there), 0 when it stays.
+    int DeleteUninstallEntry(const char* keyName);
     // Enables the shutdown privilege and asks Windows to restart; nonzero when accepted.
     int RestartSystem();
 

@@ -30,6 +30,12 @@ void SetString(os::HKEY key, const char* name, const std::string& value) {
                                   static_cast<os::DWORD>(value.size() + 1));
 }
 
+void SetDword(os::HKEY key, const char* name, os::DWORD value) {
+    const os::BYTE bytes[4] = {static_cast<os::BYTE>(value), static_cast<os::BYTE>(value >> 8),
+                               static_cast<os::BYTE>(value >> 16), static_cast<os::BYTE>(value >> 24)};
+    os::Registry().RegSetValueExA(key, name, os::REG_DWORD, bytes, sizeof bytes);
+}
+
 }  // namespace
 
 void CInstaller::CreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
@@ -75,7 +81,8 @@ void CInstaller::CreateUrlShortcut(const char* name, const char* dir, const char
 }
 
 void CInstaller::WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
-                                     const char* uninstallerName, const char* displayName) {
+                                     const char* uninstallerName, const char* displayName,
+                                     const UninstallEntryDetails* details) {
     const std::string subKey = std::string(UNINSTALL_KEY) + OrEmpty(keyName);
     os::RegKey key;
     if (os::Registry().RegCreateKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::REG_OPTION_NON_VOLATILE,
@@ -86,9 +93,67 @@ void CInstaller::WriteUninstallEntry(const char* keyName, const char* installDir
     SetString(key.Get(), "InstallLocation", OrEmpty(installDir));
     // Windows runs this string as a command line: unquoted, a folder with spaces would let
     // a program placed at the first space (C:\Program.exe) run instead of the uninstaller.
-    SetString(key.Get(), "UninstallString", "\"" + JoinPath(installDir, uninstallerName) + "\"");
+    const std::string command = "\"" + JoinPath(installDir, uninstallerName) + "\"";
+    SetString(key.Get(), "UninstallString", command);
     SetString(key.Get(), "StartMenuLocation", OrEmpty(startMenuDir));
     SetString(key.Get(), "DisplayName", OrEmpty(displayName));
+    if (details == nullptr) return;
+    SetString(key.Get(), "QuietUninstallString", command + " -silent");
+    SetString(key.Get(), "DisplayVersion", OrEmpty(details->displayVersion));
+    SetString(key.Get(), "Publisher", OrEmpty(details->publisher));
+    SetString(key.Get(), "DisplayIcon", JoinPath(installDir, details->iconFileName));
+    SetDword(key.Get(), "NoModify", 1);
+    SetDword(key.Get(), "NoRepair", 1);
+}
+
+os::LONG CInstaller::ReadUninstallValue(const char* keyName, const char* valueName, std::string* value) {
+    const std::string subKey = std::string(UNINSTALL_KEY) + OrEmpty(keyName);
+    os::RegKey key;
+    os::LONG result =
+        os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::KEY_QUERY_VALUE, key.Receive());
+    if (result != static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        key.Release();  // nothing was opened
+        return result;
+    }
+    // One byte more than a path may have, so that a longer value is noticed, not cut.
+    char data[os::MAX_PATH + 1] = {};
+    os::DWORD type = 0;
+    os::DWORD size = sizeof data;
+    result = os::Registry().RegQueryValueExA(key.Get(), valueName, &type, reinterpret_cast<os::BYTE*>(data), &size);
+    if (result == static_cast<os::LONG>(os::ERROR_MORE_DATA)) return static_cast<os::LONG>(os::ERROR_INVALID_DATA);
+    if (result != static_cast<os::LONG>(os::ERROR_SUCCESS)) return result;
+    if ((type != os::REG_SZ && type != os::REG_EXPAND_SZ) || size > sizeof data) {
+        return static_cast<os::LONG>(os::ERROR_INVALID_DATA);
+    }
+    // The stored terminator is not taken on trust: the text ends at the first zero or at size.
+    std::size_t length = 0;
+    while (length < size && data[length] != '\0') ++length;
+    if (length > os::MAX_PATH - 1) return static_cast<os::LONG>(os::ERROR_INVALID_DATA);
+    value->assign(data, length);
+    return static_cast<os::LONG>(os::ERROR_SUCCESS);
+}
+
+bool CInstaller::WriteUninstallValue(const char* keyName, const char* valueName, const std::string& value) {
+    const std::string subKey = std::string(UNINSTALL_KEY) + OrEmpty(keyName);
+    os::RegKey key;
+    if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::KEY_SET_VALUE, key.Receive()) !=
+        static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        key.Release();
+        return false;
+    }
+    return os::Registry().RegSetValueExA(key.Get(), valueName, os::REG_SZ,
+                                         reinterpret_cast<const os::BYTE*>(value.c_str()),
+                                         static_cast<os::DWORD>(value.size() + 1)) ==
+           static_cast<os::LONG>(os::ERROR_SUCCESS);
+}
+
+int CInstaller::DeleteUninstallEntry(const char* keyName) {
+    const std::string subKey = std::string(UNINSTALL_KEY) + OrEmpty(keyName);
+    const os::LONG result = os::Registry().RegDeleteKeyA(os::HKEY_LOCAL_MACHINE, subKey.c_str());
+    return result == static_cast<os::LONG>(os::ERROR_SUCCESS) ||
+                   result == static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)
+               ? 1
+               : 0;
 }
 
 int CInstaller::RestartSystem() {

@@ -92,6 +92,18 @@ public:
     // with size 0; required (may be null) receives the size of the destination name.
     virtual BOOL SetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, DWORD mediaType, DWORD copyStyle,
                                   char* destName, DWORD destSize, DWORD* required) = 0;
+    // The INF files of a folder (null: %windir%\inf) in one of the styles (INF_STYLE_*):
+    // names without path, each with its zero, then one more zero. buffer may be null with
+    // size 0 to ask the size; required (may be null) receives the size of the whole list.
+    virtual BOOL SetupGetInfFileListA(const char* directory, DWORD infStyle, char* buffer, DWORD size,
+                                      DWORD* required) = 0;
+    // The file name (without path) an INF of the driver store had before it was staged:
+    // SetupGetInfInformationA on the full path, then SetupQueryInfOriginalFileInformationA.
+    virtual BOOL SetupQueryInfOriginalFileNameA(const char* infPath, char* originalName, DWORD size) = 0;
+    // Takes a staged INF (its name in %windir%\inf, without path) out of the driver store,
+    // with its .pnf and its catalogue. flags: SUOI_FORCEDELETE or 0 (then an INF that a
+    // device still uses stays, ERROR_INF_IN_USE_BY_DEVICES).
+    virtual BOOL SetupUninstallOEMInfA(const char* infFileName, DWORD flags) = 0;
     // newdev: installs the INF's driver on every present device carrying hardwareId.
     // rebootRequired (may be null) receives TRUE when the change needs a restart.
     virtual BOOL UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,

@@ -72,15 +72,19 @@ public:
     virtual HRESULT AuthorizedApplicationsItem(PNETFWAUTHAPPS applications, const char16_t* imageFileName,
                                                PNETFWAUTHAPP* application) = 0;
     virtual HRESULT AuthorizedApplicationsAdd(PNETFWAUTHAPPS applications, PNETFWAUTHAPP application) = 0;
+    // INetFwAuthorizedApplications::Remove (by process image file name).
+    virtual HRESULT AuthorizedApplicationsRemove(PNETFWAUTHAPPS applications, const char16_t* imageFileName) = 0;
 
     // INetFwAuthorizedApplication setters.
     virtual HRESULT SetAuthorizedApplicationName(PNETFWAUTHAPP application, const char16_t* name) = 0;
     virtual HRESULT SetAuthorizedApplicationImageFileName(PNETFWAUTHAPP application, const char16_t* imageFileName) = 0;
     virtual HRESULT SetAuthorizedApplicationEnabled(PNETFWAUTHAPP application, VARIANT_BOOL enabled) = 0;
 
-    // INetFwPolicy2::get_Rules, INetFwRules::Add and INetFwRules::get__NewEnum.
+    // INetFwPolicy2::get_Rules, INetFwRules::Add, INetFwRules::Remove (by name; a name no
+    // rule has changes nothing) and INetFwRules::get__NewEnum.
     virtual HRESULT GetRules(PNETFWPOLICY2 policy, PNETFWRULES* rules) = 0;
     virtual HRESULT RulesAdd(PNETFWRULES rules, PNETFWRULE rule) = 0;
+    virtual HRESULT RulesRemove(PNETFWRULES rules, const char16_t* name) = 0;
     virtual HRESULT GetRulesNewEnum(PNETFWRULES rules, PUNKNOWN* enumerator) = 0;
 
     // The enumerator's QueryInterface(IID_IEnumVARIANT).
@@ -94,6 +98,7 @@ public:
     // INetFwRule getters (a rule without an application reads as an empty name) and setters.
     virtual HRESULT GetRuleApplicationName(PNETFWRULE rule, std::u16string* applicationName) = 0;
     virtual HRESULT GetRuleDirection(PNETFWRULE rule, LONG* direction) = 0;
+    virtual HRESULT GetRuleName(PNETFWRULE rule, std::u16string* name) = 0;
     virtual HRESULT SetRuleName(PNETFWRULE rule, const char16_t* name) = 0;
     virtual HRESULT SetRuleDescription(PNETFWRULE rule, const char16_t* description) = 0;
     virtual HRESULT SetRuleApplicationName(PNETFWRULE rule, const char16_t* applicationName) = 0;

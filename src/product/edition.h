@@ -11,6 +11,37 @@
 
 class CInstallProcess;
 
+// The product's version and maker, as the uninstall entry shows them.
+constexpr const char* PRODUCT_VERSION_TEXT = "3.7";
+constexpr const char* PRODUCT_PUBLISHER = "Velotrinex LLC";
+
+// The folders an installation writes into.
+enum class EditionFolder {
+    System,   // GetSystemDirectoryA
+    Wow64,    // GetSystemWow64DirectoryA; rows for it are skipped where there is none
+    Drivers,  // the system folder's "Drivers"
+    Target,   // the target folder
+};
+
+// The folder's path on this machine (the target folder as given); false when it cannot be
+// had: a failed query, a path that does not fit MAX_PATH, no Wow64 folder, no target.
+bool ResolveEditionFolder(EditionFolder folder, const std::string& targetFolder, std::string* path);
+
+// A file an installation can leave in one of its folders, under its installed name.
+struct EditionInstalledFile {
+    EditionFolder folder;
+    const char* name;
+};
+
+// A file an installation places into a system folder only when Windows lacks it. The
+// uninstall entry's value valueName records the MD5 of what was placed, so that only a file
+// that is still exactly that one is ever taken away again: Windows' own copy stays.
+struct EditionProvidedFile {
+    EditionFolder folder;
+    const char* name;
+    const char* valueName;
+};
+
 // A package entry installed under its own name, with the location of its lookup failure.
 struct EditionFile {
     const char* entry;
@@ -69,6 +100,18 @@ struct EditionInfo {
     bool hasCitrixStep;
 
     std::vector<const char*> extractList;  // unpack-only mode, in this order
+
+    // What the uninstaller takes away besides programFiles, the shortcuts and the setup
+    // log: the files the steps write into the system folders and the target folder, the
+    // files placed only when Windows lacks them, the kernel-driver services (deleted after
+    // the main service, in this order), the hardware ids of the edition's devices and the
+    // names of its INF files as staged in the driver store.
+    std::vector<EditionInstalledFile> installedFiles;
+    std::vector<EditionProvidedFile> providedFiles;
+    std::vector<const char*> driverServices;
+    std::vector<const char*> hardwareIds;
+    std::vector<const char*> driverPackages;
+    const char* uninstallLogName = nullptr;  // the uninstaller's log, kept in the temporary folder
 
     // The running product's named objects: its presence event and its query pipe.
     const char* presenceEvent = nullptr;

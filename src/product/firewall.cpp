@@ -43,7 +43,8 @@ CFirewall::CFirewall()
         throw;
     }
     os::PNETFWPOLICY2 policy2 = nullptr;
-    if (os::Succeeded(firewall.CreateNetFwPolicy2(&policy2))) m_pPolicy2.Reset(policy2);
+    m_policy2Result = firewall.CreateNetFwPolicy2(&policy2);
+    if (os::Succeeded(m_policy2Result)) m_pPolicy2.Reset(policy2);
 }
 
 CFirewall::~CFirewall() {
@@ -171,4 +172,110 @@ void CFirewall::AddAuthorizedApplication(const std::u16string& path, const std::
     if (os::Failed(hr)) ThrowFirewallError(790, hr);
     hr = firewall.AuthorizedApplicationsAdd(applications.Get(), application.Get());
     if (os::Failed(hr)) ThrowFirewallError(799, hr);
+}
+
+// ---- taking the program's rules away again ---------------------------------------------
+
+namespace {
+
+char16_t FoldCase(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c; }
+
+bool SameName(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CFirewall::RemoveApplication(const std::u16string& path, const std::u16string& ruleName) {
+    if (m_pPolicy2.IsValid()) {
+        RemoveRules(path, ruleName);
+        return;
+    }
+    // Only a Windows without the class has no rules to take away.
+    if (m_policy2Result != os::REGDB_E_CLASSNOTREG) ThrowFirewallError(905, m_policy2Result);
+    RemoveAuthorizedApplication(path);
+}
+
+void CFirewall::RemoveRules(const std::u16string& path, const std::u16string& ruleName) {
+    os::NetFwRulesPtr rules;
+    const os::HRESULT hr = os::Firewall().GetRules(m_pPolicy2.Get(), rules.Receive());
+    if (os::Failed(hr)) ThrowFirewallError(910, hr);
+    std::u16string outName;
+    try {
+        outName = ruleName + u" (Out)";
+    } catch (const std::bad_alloc&) {
+        ThrowException(FIREWALL_MODULE, 915, EXCEPTION_CODE_NO_MEMORY);
+    }
+    RemoveDirection(rules.Get(), path, ruleName, os::NET_FW_RULE_DIR_IN, 921);
+    RemoveDirection(rules.Get(), path, outName, os::NET_FW_RULE_DIR_OUT, 932);
+}
+
+void CFirewall::RemoveDirection(os::PNETFWRULES rules, const std::u16string& path, const std::u16string& name,
+                                os::LONG direction, std::uint16_t location) {
+    for (unsigned removed = 0; removed < REMOVE_RULE_LIMIT; ++removed) {
+        const Search found = FindNamedRule(rules, path, direction, name);
+        if (found == Search::NotFound) return;
+        const os::HRESULT hr = os::Firewall().RulesRemove(rules, name.c_str());
+        if (os::Failed(hr)) ThrowFirewallError(location, hr);
+        // Without a list nothing can be checked: one removal by name is all there is.
+        if (found == Search::Unknown) return;
+    }
+    ThrowFirewallError(location, os::E_FAIL);
+}
+
+CFirewall::Search CFirewall::FindNamedRule(os::PNETFWRULES rules, const std::u16string& path, os::LONG direction,
+                                           const std::u16string& name) {
+    os::IFirewall& firewall = os::Firewall();
+    try {
+        os::UnknownPtr enumerator;
+        if (os::Failed(firewall.GetRulesNewEnum(rules, enumerator.Receive())) || !enumerator.IsValid()) {
+            return Search::Unknown;
+        }
+        os::EnumVariantPtr items;
+        if (os::Failed(firewall.QueryEnumVariant(enumerator.Get(), items.Receive())) || !items.IsValid()) {
+            return Search::Unknown;
+        }
+        std::u16string application, ruleName;
+        for (unsigned seen = 0; seen < FIND_RULE_LIMIT; ++seen) {
+            os::DispatchPtr item;
+            const os::HRESULT next = firewall.EnumNextDispatch(items.Get(), item.Receive());
+            if (next == os::S_FALSE) return Search::NotFound;
+            if (next != os::S_OK || !item.IsValid()) return Search::Unknown;
+            os::NetFwRulePtr rule;
+            if (os::Failed(firewall.QueryNetFwRule(item.Get(), rule.Receive())) || !rule.IsValid()) {
+                return Search::Unknown;
+            }
+            // Any rule the search cannot read might be ours.
+            os::LONG ruleDirection = 0;
+            if (os::Failed(firewall.GetRuleApplicationName(rule.Get(), &application)) ||
+                os::Failed(firewall.GetRuleDirection(rule.Get(), &ruleDirection))) {
+                return Search::Unknown;
+            }
+            if (application.empty() || application != path || ruleDirection != direction) continue;
+            if (os::Failed(firewall.GetRuleName(rule.Get(), &ruleName))) return Search::Unknown;
+            if (SameName(ruleName, name)) return Search::Found;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    return Search::Unknown;
+}
+
+void CFirewall::RemoveAuthorizedApplication(const std::u16string& path) {
+    os::IFirewall& firewall = os::Firewall();
+    os::NetFwAuthAppsPtr applications;
+    os::HRESULT hr = firewall.GetAuthorizedApplications(m_pProfile.Get(), applications.Receive());
+    if (os::Failed(hr)) ThrowFirewallError(941, hr);
+    const os::HRESULT notListed = os::HResultFromWin32(os::ERROR_FILE_NOT_FOUND);
+    {
+        os::NetFwAuthAppPtr application;
+        hr = firewall.AuthorizedApplicationsItem(applications.Get(), path.c_str(), application.Receive());
+    }
+    if (hr == notListed) return;
+    // Listed, or the list cannot tell: either way the entry must go.
+    hr = firewall.AuthorizedApplicationsRemove(applications.Get(), path.c_str());
+    if (os::Failed(hr) && hr != notListed) ThrowFirewallError(952, hr);
 }

@@ -9,29 +9,25 @@
 #include "product/firewall.h"
 #include "product/install_process.h"
 
-namespace {
-
-// text in UTF-16 by way of the ANSI code page.
-std::u16string ToUtf16(const char* text, std::uint16_t noMemoryLocation, std::uint16_t failedLocation) {
+std::u16string ToUtf16(const char* text, std::uint16_t module, std::uint16_t noMemoryLocation,
+                       std::uint16_t failedLocation) {
     os::IFirewall& firewall = os::Firewall();
     const int needed = firewall.MultiByteToWideChar(os::CP_ACP, 0, text, -1, nullptr, 0);
-    if (needed <= 0) ThrowException(INSTALL_PROCESS_MODULE, failedLocation);
+    if (needed <= 0) ThrowException(module, failedLocation);
     std::u16string wide;
     try {
         wide.resize(static_cast<std::size_t>(needed));
     } catch (const std::bad_alloc&) {
-        ThrowException(INSTALL_PROCESS_MODULE, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
+        ThrowException(module, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
     } catch (const std::length_error&) {
-        ThrowException(INSTALL_PROCESS_MODULE, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
+        ThrowException(module, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
     }
     const int written = firewall.MultiByteToWideChar(os::CP_ACP, 0, text, -1, &wide[0], needed);
-    if (written <= 0 || written > needed) ThrowException(INSTALL_PROCESS_MODULE, failedLocation);
+    if (written <= 0 || written > needed) ThrowException(module, failedLocation);
     wide.resize(static_cast<std::size_t>(written));
     if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
     return wide;
 }
-
-}  // namespace
 
 void CInstallProcess::CreateFirewallRules() {
     Log("Create Firewall rules");
@@ -48,8 +44,8 @@ void CInstallProcess::CreateFirewallRules() {
             ThrowException(INSTALL_PROCESS_MODULE, 97, EXCEPTION_CODE_NO_MEMORY);
         }
         Log("Authorized appication: ", path.c_str());
-        const std::u16string widePath = ToUtf16(path.c_str(), 97, 109);
-        const std::u16string wideName = ToUtf16(edition.serviceDisplayName, 101, 117);
+        const std::u16string widePath = ToUtf16(path.c_str(), INSTALL_PROCESS_MODULE, 97, 109);
+        const std::u16string wideName = ToUtf16(edition.serviceDisplayName, INSTALL_PROCESS_MODULE, 101, 117);
         firewall->AllowApplication(widePath, wideName);
         Log("Firewall rules was created succesful");
         return;

@@ -480,12 +480,33 @@ void CInstallProcess::CreateProgramShortcuts() {
 void CInstallProcess::RegisterUninstall() {
     const EditionInfo& info = GetEditionInfo();
     const InstallOptions& options = GetOptions();
+    const UninstallEntryDetails details = {PRODUCT_VERSION_TEXT, PRODUCT_PUBLISHER, info.programName};
     // Never fails: memory running out while the values are written is one more failed write.
     // (Failing here would leave the entry of a product the rollback takes away.)
     Attempt([&] {
         WriteUninstallEntry(info.uninstallKeyName, options.targetFolder.c_str(), options.startMenuFolder.c_str(),
-                            info.uninstallerName, info.displayName);
+                            info.uninstallerName, info.displayName, &details);
+        RecordProvidedFiles();
     });
+}
+
+void CInstallProcess::RecordProvidedFiles() {
+    const EditionInfo& info = GetEditionInfo();
+    for (const EditionProvidedFile& file : info.providedFiles) {
+        std::string folder;
+        if (!GetEditionFolder(file.folder, &folder)) continue;
+        const std::string path = JoinPath(folder, file.name);
+        // Only what this run created; an earlier run's record stays as it is.
+        const auto record = m_journal.find(path);
+        if (record == m_journal.end() || record->second != JOURNAL_FILE) continue;
+        std::string digest;
+        // Without a record the uninstaller keeps the file, which is the safe side.
+        if (FileDigest(path.c_str(), &digest)) WriteUninstallValue(info.uninstallKeyName, file.valueName, digest);
+    }
+}
+
+bool CInstallProcess::GetEditionFolder(EditionFolder folder, std::string* path) const {
+    return ResolveEditionFolder(folder, GetOptions().targetFolder, path);
 }
 
 // ---- what the step bodies share ------------------------------------------------------------

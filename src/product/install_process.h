@@ -57,7 +57,10 @@ public:
     // throws.
     void RegisterCitrixSupport(int registerDll);
     void CreateProgramShortcuts();
+    // The uninstall entry; then, for each file this run placed only because Windows lacked
+    // it, the MD5 of what it placed (RecordProvidedFiles). Never fails.
     void RegisterUninstall();
+    void RecordProvidedFiles();
 
     void RunInstallSteps();
     // True when every row ran to its end.
@@ -89,6 +92,8 @@ public:
     void InstallDriverServices(const std::string& driverFolder, bool onlyMissing = false);
     // The 32-bit system folder of a 64-bit Windows; false when there is none.
     bool GetSystemWow64Folder(std::string* folder) const;
+    // One of the edition's folders; false when it cannot be had.
+    bool GetEditionFolder(EditionFolder folder, std::string* path) const;
     // The entry's content, or false when the package has no such entry.
     bool FindEntry(const char* entry, PackedFile* file) const;
     // Installs the package entry into dir under name (null: the entry's own name); a

@@ -527,6 +527,57 @@ BOOL CFakeDevices::SetupCopyOEMInfA(const char* sourceInf, const char* mediaLoca
     return 1;
 }
 
+BOOL CFakeDevices::SetupGetInfFileListA(const char* directory, DWORD infStyle, char* buffer, DWORD size,
+                                        DWORD* required) {
+    if (m_machine.Fail("SetupGetInfFileListA")) return 0;
+    if ((infStyle & (INF_STYLE_OLDNT | INF_STYLE_WIN4)) == 0) return SetError(ERROR_INVALID_PARAMETER);
+    if (directory != nullptr && !SamePath(directory, m_machine.kernel.windowsDirectory + "\\INF")) {
+        return SetError(ERROR_PATH_NOT_FOUND);
+    }
+    std::string list;
+    for (const StagedInf& staged : m_store) list += staged.name + '\0';
+    list += '\0';
+    if (required != nullptr) *required = static_cast<DWORD>(list.size());
+    if (buffer == nullptr || size < list.size()) {
+        if (shortListSucceeds) return 1;
+        return SetError(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, list.data(), list.size());
+    return 1;
+}
+
+BOOL CFakeDevices::SetupQueryInfOriginalFileNameA(const char* infPath, char* originalName, DWORD size) {
+    if (m_machine.Fail("SetupQueryInfOriginalFileNameA")) return 0;
+    if (infPath == nullptr || originalName == nullptr || size == 0) return SetError(ERROR_INVALID_PARAMETER);
+    for (const StagedInf& staged : m_store) {
+        if (!SamePath(infPath, m_machine.kernel.windowsDirectory + "\\INF\\" + staged.name)) continue;
+        const std::string::size_type slash = staged.source.find_last_of('\\');
+        const std::string original = slash == std::string::npos ? staged.source : staged.source.substr(slash + 1);
+        if (original.size() >= size) return SetError(ERROR_INSUFFICIENT_BUFFER);
+        std::memcpy(originalName, original.c_str(), original.size() + 1);
+        return 1;
+    }
+    return SetError(ERROR_FILE_NOT_FOUND);
+}
+
+BOOL CFakeDevices::SetupUninstallOEMInfA(const char* infFileName, DWORD flags) {
+    if (m_machine.Fail("SetupUninstallOEMInfA")) return 0;
+    if (infFileName == nullptr || std::strchr(infFileName, '\\') != nullptr) return SetError(ERROR_INVALID_PARAMETER);
+    if (flags & ~SUOI_FORCEDELETE) return SetError(ERROR_INVALID_FLAGS);
+    for (auto it = m_store.begin(); it != m_store.end(); ++it) {
+        if (!EqualNoCase(it->name, infFileName)) continue;
+        const std::string name = it->name;
+        const bool used = std::any_of(m_devices.begin(), m_devices.end(), [&name](const Device& d) {
+            return d.registered && EqualNoCase(d.driverInf, name);
+        });
+        if (uninstallNeedsForce && !(flags & SUOI_FORCEDELETE)) return 1;
+        if (used && !(flags & SUOI_FORCEDELETE)) return SetError(ERROR_INF_IN_USE_BY_DEVICES);
+        m_store.erase(it);
+        return 1;
+    }
+    return SetError(ERROR_FILE_NOT_FOUND);
+}
+
 BOOL CFakeDevices::UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,
                                                       BOOL* rebootRequired) {
     if (m_machine.Fail("UpdateDriverForPlugAndPlayDevicesA")) return 0;

@@ -42,6 +42,10 @@ public:
     os::BOOL SetupDiDestroyDeviceInfoList(os::HDEVINFO set) override;
     os::BOOL SetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, os::DWORD mediaType,
                               os::DWORD copyStyle, char* destName, os::DWORD destSize, os::DWORD* required) override;
+    os::BOOL SetupGetInfFileListA(const char* directory, os::DWORD infStyle, char* buffer, os::DWORD size,
+                                  os::DWORD* required) override;
+    os::BOOL SetupQueryInfOriginalFileNameA(const char* infPath, char* originalName, os::DWORD size) override;
+    os::BOOL SetupUninstallOEMInfA(const char* infFileName, os::DWORD flags) override;
     os::BOOL UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, os::DWORD flags,
                                                 os::BOOL* rebootRequired) override;
 
@@ -58,6 +62,9 @@ public:
         bool registered = true;     // false while only the set that created it knows it
         os::DWORD devInst = 0;
     };
+    // The driver store is %windir%\INF: SetupGetInfFileListA lists it (and no other folder),
+    // SetupQueryInfOriginalFileNameA gives the file name of an entry's source, and
+    // SetupUninstallOEMInfA takes an entry out unless a device's driver came from it.
     struct StagedInf {
         std::string name;    // "oem0.inf", "oem1.inf", ...
         std::string source;  // the path it was copied from
@@ -80,6 +87,10 @@ public:
     std::size_t OpenSetCount() const { return m_sets.size(); }
     // UpdateDriverForPlugAndPlayDevicesA reports that its change needs a restart.
     bool updateNeedsRestart = false;
+    // As Wine: SetupUninstallOEMInfA without SUOI_FORCEDELETE succeeds and keeps the INF;
+    // SetupGetInfFileListA with a buffer too small succeeds, writes nothing and gives the size.
+    bool uninstallNeedsForce = false;
+    bool shortListSucceeds = false;
 
 private:
     struct Element {

@@ -262,6 +262,36 @@ HRESULT CFakeFirewall::AuthorizedApplicationsAdd(PNETFWAUTHAPPS applications, PN
     return S_OK;
 }
 
+HRESULT CFakeFirewall::AuthorizedApplicationsRemove(PNETFWAUTHAPPS applications, const char16_t* imageFileName) {
+    HRESULT hr = S_OK;
+    if (Fail("INetFwAuthorizedApplications::Remove", &hr)) return hr;
+    Object* list = Find(applications, Kind::Apps, "INetFwAuthorizedApplications::Remove");
+    if (list == nullptr) return E_POINTER;
+    if (stubbed) return S_OK;
+    if (imageFileName == nullptr) return E_INVALIDARG;
+    const LONG type = list->profileType;
+    std::vector<AuthorizedApplication>& entries = authorizedApplications[type];
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!SameImage(entries[i].imageFileName, imageFileName)) continue;
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+        ForgetStoredApp(type, i);
+        return S_OK;
+    }
+    return HResultFromWin32(ERROR_FILE_NOT_FOUND);
+}
+
+void CFakeFirewall::ForgetStoredApp(LONG profileType, std::size_t index) {
+    for (auto& [id, object] : m_objects) {
+        if (!object.storedApp || object.profileType != profileType) continue;
+        if (*object.storedApp == index) {
+            object.storedApp.reset();  // a detached copy of nothing: its settings are gone
+            object.app = AuthorizedApplication{};
+        } else if (*object.storedApp > index) {
+            --*object.storedApp;
+        }
+    }
+}
+
 template <typename Apply>
 HRESULT CFakeFirewall::SetApp(PNETFWAUTHAPP application, const char* call, Apply apply) {
     HRESULT hr = S_OK;
@@ -324,6 +354,46 @@ HRESULT CFakeFirewall::RulesAdd(PNETFWRULES collection, PNETFWRULE rule) {
     return S_OK;
 }
 
+HRESULT CFakeFirewall::RulesRemove(PNETFWRULES collection, const char16_t* name) {
+    HRESULT hr = S_OK;
+    if (Fail("INetFwRules::Remove", &hr)) return hr;
+    if (Find(collection, Kind::Rules, "INetFwRules::Remove") == nullptr) return E_POINTER;
+    if (stubbed) return S_OK;
+    if (name == nullptr) return E_INVALIDARG;
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        if (!SameImage(rules[i].name, name)) continue;
+        rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(i));
+        ForgetStoredRule(i);
+        break;
+    }
+    return S_OK;  // a name no rule has changes nothing
+}
+
+void CFakeFirewall::ForgetStoredRule(std::size_t index) {
+    for (auto& [id, object] : m_objects) {
+        if (object.storedRule) {
+            if (*object.storedRule == index) {
+                object.storedRule.reset();
+                object.rule = Rule{};
+            } else if (*object.storedRule > index) {
+                --*object.storedRule;
+            }
+        }
+        // An enumerator's snapshot loses the rule; the rest keep their order.
+        std::vector<std::size_t> kept;
+        std::size_t position = object.position;
+        for (std::size_t at = 0; at < object.items.size(); ++at) {
+            if (object.items[at] == index) {
+                if (at < object.position) --position;
+                continue;
+            }
+            kept.push_back(object.items[at] > index ? object.items[at] - 1 : object.items[at]);
+        }
+        object.items = std::move(kept);
+        object.position = position;
+    }
+}
+
 HRESULT CFakeFirewall::GetRulesNewEnum(PNETFWRULES collection, PUNKNOWN* enumerator) {
     *enumerator = nullptr;
     HRESULT hr = S_OK;
@@ -381,6 +451,18 @@ HRESULT CFakeFirewall::GetRuleApplicationName(PNETFWRULE rule, std::u16string* a
     const Rule* settings = RuleOf(*object);
     if (settings == nullptr) return E_FAIL;
     *applicationName = settings->applicationName;
+    return S_OK;
+}
+
+HRESULT CFakeFirewall::GetRuleName(PNETFWRULE rule, std::u16string* name) {
+    HRESULT hr = S_OK;
+    if (Fail("INetFwRule::get_Name", &hr)) return hr;
+    Object* object = Find(rule, Kind::Rule, "INetFwRule::get_Name");
+    if (object == nullptr || name == nullptr) return E_POINTER;
+    if (stubbed) return E_NOTIMPL;
+    const Rule* settings = RuleOf(*object);
+    if (settings == nullptr) return E_FAIL;
+    *name = settings->name;
     return S_OK;
 }
 

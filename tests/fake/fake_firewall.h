@@ -44,18 +44,21 @@ public:
     os::HRESULT AuthorizedApplicationsItem(os::PNETFWAUTHAPPS applications, const char16_t* imageFileName,
                                            os::PNETFWAUTHAPP* application) override;
     os::HRESULT AuthorizedApplicationsAdd(os::PNETFWAUTHAPPS applications, os::PNETFWAUTHAPP application) override;
+    os::HRESULT AuthorizedApplicationsRemove(os::PNETFWAUTHAPPS applications, const char16_t* imageFileName) override;
     os::HRESULT SetAuthorizedApplicationName(os::PNETFWAUTHAPP application, const char16_t* name) override;
     os::HRESULT SetAuthorizedApplicationImageFileName(os::PNETFWAUTHAPP application,
                                                       const char16_t* imageFileName) override;
     os::HRESULT SetAuthorizedApplicationEnabled(os::PNETFWAUTHAPP application, os::VARIANT_BOOL enabled) override;
     os::HRESULT GetRules(os::PNETFWPOLICY2 policy, os::PNETFWRULES* rules) override;
     os::HRESULT RulesAdd(os::PNETFWRULES rules, os::PNETFWRULE rule) override;
+    os::HRESULT RulesRemove(os::PNETFWRULES rules, const char16_t* name) override;
     os::HRESULT GetRulesNewEnum(os::PNETFWRULES rules, os::PUNKNOWN* enumerator) override;
     os::HRESULT QueryEnumVariant(os::PUNKNOWN enumerator, os::PENUMVARIANT* items) override;
     os::HRESULT EnumNextDispatch(os::PENUMVARIANT items, os::PDISPATCH* item) override;
     os::HRESULT QueryNetFwRule(os::PDISPATCH item, os::PNETFWRULE* rule) override;
     os::HRESULT GetRuleApplicationName(os::PNETFWRULE rule, std::u16string* applicationName) override;
     os::HRESULT GetRuleDirection(os::PNETFWRULE rule, os::LONG* direction) override;
+    os::HRESULT GetRuleName(os::PNETFWRULE rule, std::u16string* name) override;
     os::HRESULT SetRuleName(os::PNETFWRULE rule, const char16_t* name) override;
     os::HRESULT SetRuleDescription(os::PNETFWRULE rule, const char16_t* description) override;
     os::HRESULT SetRuleApplicationName(os::PNETFWRULE rule, const char16_t* applicationName) override;
@@ -97,10 +100,11 @@ public:
     };
 
     // The machine's firewall; tests arrange and inspect it freely. Rules enumerate in
-    // this order; Add appends.
+    // this order; Add appends; Remove takes the first rule of the name (ignoring case).
     std::vector<Rule> rules;
     // Per profile type (NET_FW_PROFILE_DOMAIN, NET_FW_PROFILE_STANDARD). Item looks image
-    // names up ignoring case, as paths; Add replaces an entry of the same image name.
+    // names up ignoring case, as paths; Add replaces an entry of the same image name; Remove
+    // of a name that is not listed fails with HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
     std::map<os::LONG, std::vector<AuthorizedApplication>> authorizedApplications;
     os::LONG currentProfile = os::NET_FW_PROFILE_STANDARD;
 
@@ -155,6 +159,9 @@ private:
     AuthorizedApplication* AppOf(Object& object);
     template <typename Apply>
     os::HRESULT SetRule(os::PNETFWRULE rule, const char* call, Apply apply);
+    // After a store entry went: objects on it are detached, later indices move down.
+    void ForgetStoredRule(std::size_t index);
+    void ForgetStoredApp(os::LONG profileType, std::size_t index);
     template <typename Apply>
     os::HRESULT SetApp(os::PNETFWAUTHAPP application, const char* call, Apply apply);
 

@@ -579,6 +579,9 @@ BOOL CFakeFiles::MoveFileExA(const char* from, const char* to, DWORD flags) {
     m_nodes.erase(src);
     moved.name = target;
     m_nodes[target] = std::move(moved);
+    for (std::string& image : m_running) {
+        if (SamePath(image, source)) image = target;
+    }
     return 1;
 }
 
@@ -589,10 +592,21 @@ BOOL CFakeFiles::DeleteFileA(const char* path) {
     if (it == m_nodes.end()) {
         return SetError(DirectoryExists(ParentPath(key)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     }
-    if (it->second.directory || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return SetError(ERROR_ACCESS_DENIED);
+    if (it->second.directory || (it->second.attributes & FILE_ATTRIBUTE_READONLY) || IsRunning(key)) {
+        return SetError(ERROR_ACCESS_DENIED);
+    }
     if (HeldWithoutDeleteSharing(key)) return SetError(ERROR_SHARING_VIOLATION);
     m_nodes.erase(it);
     return 1;
+}
+
+void CFakeFiles::MarkRunning(const std::string& path) { m_running.push_back(NormalizePath(path)); }
+
+bool CFakeFiles::IsRunning(const std::string& path) const {
+    for (const std::string& image : m_running) {
+        if (SamePath(image, path)) return true;
+    }
+    return false;
 }
 
 BOOL CFakeFiles::CreateDirectoryA(const char* path) {
@@ -738,6 +752,7 @@ void CFakeFiles::Restart() {
         m_machine.ForgetHandle(reinterpret_cast<HANDLE>(it->first));
         it = m_opens.erase(it);
     }
+    m_running.clear();
     std::vector<PendingOperation> pending;
     pending.swap(m_pending);
     for (const PendingOperation& op : pending) {

@@ -117,6 +117,10 @@ public:
     // Another process holds the file open with this access and sharing until Unlock.
     void Lock(const std::string& path, os::DWORD access, os::DWORD shareMode);
     void Unlock(const std::string& path);
+    // A program runs from the file until a restart: it cannot be deleted (ERROR_ACCESS_DENIED)
+    // or written (ERROR_SHARING_VIOLATION) but can be moved, and the program goes with it.
+    void MarkRunning(const std::string& path);
+    bool IsRunning(const std::string& path) const;
     std::size_t OpenHandleCount() const;  // file and find handles opened through the seam, not closed
     std::vector<std::string> ListFiles() const;                       // every file, in path order
     std::vector<std::string> ListFilesUnder(const std::string& directory) const;  // recursively
@@ -164,6 +168,7 @@ private:
     std::map<std::uintptr_t, Open> m_opens;
     std::map<std::uintptr_t, std::string> m_finds;
     std::vector<PendingOperation> m_pending;
+    std::vector<std::string> m_running;  // images of running programs
 };
 
 class CFakeSecurity;

@@ -102,6 +102,20 @@ TEST(CommandLineSwitches, WholeArgumentsOnly) {
     EXPECT_EQ(h.unpackOnly, 1);
 }
 
+TEST(CommandLineSwitches, TheUninstallerReadsItsOwnSwitchesTheSameWay) {
+    const UninstallFlags f =
+        ReadUninstallSwitches("\"C:\\Program Files\\Tessaport\\uninstall.exe\" -SILENT \"-NoRestart\"");
+    EXPECT_EQ(f.silent, 1);
+    EXPECT_EQ(f.noRestart, 1);
+    EXPECT_EQ(f.copy, 0);
+    // The installer's words mean nothing here, and parts of words nothing anywhere.
+    const UninstallFlags g = ReadUninstallSwitches("uninstall.exe -licenseaccept -im /silent -silent-norestart -copyx");
+    EXPECT_EQ(g.silent + g.noRestart + g.copy, 0);
+    EXPECT_EQ(ReadUninstallSwitches("copy.exe -Copy").copy, 1);
+    const UninstallFlags none = ReadUninstallSwitches(nullptr);
+    EXPECT_EQ(none.silent + none.noRestart + none.copy, 0);
+}
+
 TEST(CommandLineSwitches, NoTextLeavesAllFlagsClear) {
     const CommandLineFlags f = ReadSwitches(nullptr);
     EXPECT_EQ(f.silent + f.messages + f.unpackOnly + f.logCopy + f.advancedLog + f.noRestart + f.licenceAccepted, 0);

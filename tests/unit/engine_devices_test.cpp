@@ -416,3 +416,67 @@ TEST(FakeDevices, ShortPropertyBuffersReportTheSizeAndTypeAndUnregisteredElement
 }
 
 }  // namespace
+
+// ---- removing an edition's devices and driver packages (the uninstaller) ------------------------
+
+namespace {
+
+using EngineRemoval = EngineDevices;
+
+TEST_F(EngineRemoval, EveryDeviceCarryingTheIdGoesAndAFailedOneIsNamedButDoesNotStopTheRest) {
+    // Any class, present or not, the id anywhere in the list and in any case.
+    machine.devices.AddDevice("ROOT\\SYSTEM\\0000", os::GUID_DEVCLASS_SYSTEM, {BUS_ID});
+    AddUsb("USB\\VID_0000&PID_0000\\1", {"USB\\OTHER", "*TSPVDBUSDEVICE"}, false);
+    machine.devices.AddDevice("ROOT\\SYSTEM\\0001", os::GUID_DEVCLASS_SYSTEM, {BUS_ID});
+    AddUsb("USB\\VID_1234&PID_0001\\9", {"USB\\VID_1234&PID_0001"});
+    machine.Faults().FailCall("SetupDiCallClassInstaller", 1, os::ERROR_ACCESS_DENIED);
+
+    EXPECT_EQ(installer->RemoveDevicesCarryingId(BUS_ID.c_str()), 0);
+    EXPECT_EQ(machine.devices.InstanceIds(),
+              (std::vector<std::string>{"ROOT\\SYSTEM\\0000", "USB\\VID_1234&PID_0001\\9"}));
+    EXPECT_EQ(LogText(), Line("Remove Devices: ", BUS_ID) + Line("Cleanup record... ", "ROOT\\SYSTEM\\0000") +
+                             Line("failed on SetupDiCallClassInstaller()", "(0x5)") +
+                             Line("Cleanup record... ", "USB\\VID_0000&PID_0000\\1") +
+                             Line("Cleanup record... ", "ROOT\\SYSTEM\\0001"));
+    EXPECT_EQ(Flag(), 0);
+    ExpectNoSetOpen();
+
+    // Nothing left to remove is success.
+    EXPECT_EQ(installer->RemoveDevicesCarryingId(BUS_ID.c_str()), 1);
+    EXPECT_TRUE(machine.devices.DevicesWithHardwareId(BUS_ID).empty());
+}
+
+TEST_F(EngineRemoval, ADeviceWhoseIdsCannotBeReadCountsAsStaying) {
+    machine.devices.AddDevice("ROOT\\SYSTEM\\0000", os::GUID_DEVCLASS_SYSTEM, {BUS_ID});
+    machine.Faults().FailCall("SetupDiGetDeviceRegistryPropertyA", 1, os::ERROR_GEN_FAILURE);
+    EXPECT_EQ(installer->RemoveDevicesCarryingId(BUS_ID.c_str()), 0);
+    ExpectNoSetOpen();
+}
+
+TEST_F(EngineRemoval, OnlyPackagesStagedFromTheINFsNameLeaveTheStore) {
+    machine.devices.StageInf("oem0.inf", "D:\\drivers\\tspvdbus.inf", BUS_INF_TEXT);
+    machine.devices.StageInf("oem1.inf", "D:\\drivers\\other.inf", "[Version]\r\n");
+    machine.devices.StageInf("machine.inf", "C:\\Windows\\INF\\machine.inf", "[Version]\r\n");
+    // Some SetupAPI versions stage under the INF's own name.
+    machine.devices.StageInf("TSPVDBUS.INF", "E:\\TSPVDBUS.INF", BUS_INF_TEXT + "; older\r\n");
+
+    EXPECT_EQ(installer->RemoveDriverPackages("tspvdbus.inf"), 1);
+    ASSERT_EQ(machine.devices.DriverStore().size(), 2u);
+    EXPECT_EQ(machine.devices.DriverStore()[0].name, "oem1.inf");
+    EXPECT_EQ(machine.devices.DriverStore()[1].name, "machine.inf");
+    EXPECT_EQ(LogText(), Line("Remove Driver Package: ", "tspvdbus.inf") + Line("Uninstall OEM INF: ", "oem0.inf") +
+                             Line("Uninstall OEM INF: ", "TSPVDBUS.INF"));
+}
+
+TEST_F(EngineRemoval, AStoreThatCannotBeListedOrAnINFThatCannotBeReadIsNoSuccess) {
+    machine.devices.StageInf("oem0.inf", "D:\\drivers\\tspvdbus.inf", BUS_INF_TEXT);
+    machine.Faults().FailCall("SetupGetInfFileListA", 1, os::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(installer->RemoveDriverPackages("tspvdbus.inf"), 0);
+    machine.Faults().FailCall("SetupQueryInfOriginalFileNameA", 1, os::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(installer->RemoveDriverPackages("tspvdbus.inf"), 0);
+    EXPECT_EQ(machine.devices.DriverStore().size(), 1u);
+    EXPECT_EQ(installer->RemoveDriverPackages("tspvdbus.inf"), 1);
+    EXPECT_TRUE(machine.devices.DriverStore().empty());
+}
+
+}  // namespace

@@ -305,6 +305,68 @@ TEST_F(EngineUninstallEntry, FailuresAreSilent) {
     EXPECT_EQ(machine.registry.OpenKeyCount(), 0u);
 }
 
+TEST_F(EngineUninstallEntry, DetailsAddWhatDeploymentToolsRead) {
+    CTestInstaller& engine = Make();
+    const UninstallEntryDetails details = {"3.7", "Velotrinex LLC", "tessaportws.exe"};
+    engine.WriteUninstallEntry("{6F1C2A94-3B7E-4D25-9A61-0E8C54B7D3F2}", APP_DIR, MENU_DIR, "uninstall.exe",
+                               "Tessaport RDP Edition - Workstation", &details);
+
+    // The four basic values come first and stay as they are without details.
+    EXPECT_EQ(machine.registry.ValueNames(UNINSTALL_KEY),
+              (std::vector<std::string>{"InstallLocation", "UninstallString", "StartMenuLocation", "DisplayName",
+                                        "QuietUninstallString", "DisplayVersion", "Publisher", "DisplayIcon",
+                                        "NoModify", "NoRepair"}));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "UninstallString"),
+              Sz("\"C:\\Program Files\\Tessaport RDP\\uninstall.exe\""));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "QuietUninstallString"),
+              Sz("\"C:\\Program Files\\Tessaport RDP\\uninstall.exe\" -silent"));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "DisplayVersion"), Sz("3.7"));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "Publisher"), Sz("Velotrinex LLC"));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "DisplayIcon"),
+              Sz("C:\\Program Files\\Tessaport RDP\\tessaportws.exe"));
+    const fake::CFakeRegistry::Value one{os::REG_DWORD, {1, 0, 0, 0}};
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "NoModify"), one);
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "NoRepair"), one);
+    EXPECT_EQ(machine.registry.OpenKeyCount(), 0u);
+}
+
+TEST_F(EngineUninstallEntry, ValuesReadBackOnlyAsBoundedTexts) {
+    CTestInstaller& engine = Make();
+    const char* const key = "{6F1C2A94-3B7E-4D25-9A61-0E8C54B7D3F2}";
+    std::string value = "unchanged";
+    EXPECT_EQ(engine.ReadUninstallValue(key, "InstallLocation", &value), static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND));
+
+    engine.WriteUninstallEntry(key, APP_DIR, MENU_DIR, "u.exe", "Name");
+    EXPECT_EQ(engine.ReadUninstallValue(key, "InstallLocation", &value), static_cast<os::LONG>(os::ERROR_SUCCESS));
+    EXPECT_EQ(value, APP_DIR);
+    EXPECT_EQ(engine.ReadUninstallValue(key, "Missing", &value), static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND));
+
+    // No terminator stored: the text ends with the data, nothing behind it is read.
+    machine.registry.SetValue(UNINSTALL_KEY, "Bare", os::REG_SZ, {'C', ':', '\\', 'X'});
+    EXPECT_EQ(engine.ReadUninstallValue(key, "Bare", &value), static_cast<os::LONG>(os::ERROR_SUCCESS));
+    EXPECT_EQ(value, "C:\\X");
+    // Other types and texts longer than a path are refused, not cut.
+    machine.registry.SetDword(UNINSTALL_KEY, "Number", 7);
+    EXPECT_EQ(engine.ReadUninstallValue(key, "Number", &value), static_cast<os::LONG>(os::ERROR_INVALID_DATA));
+    machine.registry.SetString(UNINSTALL_KEY, "Long", "C:\\" + std::string(300, 'x'));
+    EXPECT_EQ(engine.ReadUninstallValue(key, "Long", &value), static_cast<os::LONG>(os::ERROR_INVALID_DATA));
+    EXPECT_EQ(value, "C:\\X");
+    EXPECT_EQ(machine.registry.OpenKeyCount(), 0u);
+}
+
+TEST_F(EngineUninstallEntry, DeletingIsDoneOnceTheKeyIsGone) {
+    CTestInstaller& engine = Make();
+    const char* const key = "{6F1C2A94-3B7E-4D25-9A61-0E8C54B7D3F2}";
+    EXPECT_EQ(engine.DeleteUninstallEntry(key), 1);  // never there
+    engine.WriteUninstallEntry(key, APP_DIR, MENU_DIR, "u.exe", "Name");
+    machine.Faults().FailCall("RegDeleteKeyA", 1, os::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(engine.DeleteUninstallEntry(key), 0);
+    EXPECT_TRUE(machine.registry.KeyExists(UNINSTALL_KEY));
+    EXPECT_EQ(engine.DeleteUninstallEntry(key), 1);
+    EXPECT_FALSE(machine.registry.KeyExists(UNINSTALL_KEY));
+    EXPECT_TRUE(machine.registry.KeyExists("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+}
+
 // ---- restart ----------------------------------------------------------------------------
 
 using EngineRestart = ShortcutTest;

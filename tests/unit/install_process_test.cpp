@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "install_process_test_support.h"
+#include "package/md5.h"
 
 using namespace installtest;
 using Progress = CRecordingHost::Progress;
@@ -77,16 +78,28 @@ protected:
                         const std::string& name) {
         EXPECT_EQ(rig.machine.files.Text(dir + "\\" + name + ".lnk"), LinkRecord(rig.target, file, name)) << name;
     }
-    void ExpectUninstallEntry(const CInstallRig& rig, const std::string& key) {
+    // extra: values an edition records beyond the entry's own (the server's usbd.sys digest).
+    void ExpectUninstallEntry(const CInstallRig& rig, const std::string& key,
+                              const std::vector<std::string>& extra = {}) {
         const std::string path = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key;
         const fake::CFakeRegistry& reg = rig.machine.registry;
         const std::string name = rig.edition.Info().displayName;
-        EXPECT_EQ(reg.ValueNames(path),
-                  (std::vector<std::string>{"InstallLocation", "UninstallString", "StartMenuLocation", "DisplayName"}));
+        std::vector<std::string> names = {"InstallLocation",      "UninstallString", "StartMenuLocation",
+                                          "DisplayName",          "QuietUninstallString", "DisplayVersion",
+                                          "Publisher",            "DisplayIcon",     "NoModify",
+                                          "NoRepair"};
+        names.insert(names.end(), extra.begin(), extra.end());
+        EXPECT_EQ(reg.ValueNames(path), names);
         EXPECT_EQ(reg.GetString(path, "InstallLocation"), rig.target);
         EXPECT_EQ(reg.GetString(path, "UninstallString"), "\"" + rig.target + "\\uninstall.exe\"");
         EXPECT_EQ(reg.GetString(path, "StartMenuLocation"), name);
         EXPECT_EQ(reg.GetString(path, "DisplayName"), name);
+        EXPECT_EQ(reg.GetString(path, "QuietUninstallString"), "\"" + rig.target + "\\uninstall.exe\" -silent");
+        EXPECT_EQ(reg.GetString(path, "DisplayVersion"), "3.7");
+        EXPECT_EQ(reg.GetString(path, "Publisher"), "Velotrinex LLC");
+        EXPECT_EQ(reg.GetString(path, "DisplayIcon"), rig.target + "\\" + rig.edition.Info().programName);
+        EXPECT_EQ(reg.GetDword(path, "NoModify"), 1u);
+        EXPECT_EQ(reg.GetDword(path, "NoRepair"), 1u);
     }
     void ExpectService(const CInstallRig& rig, const std::string& name, os::DWORD type, os::DWORD start,
                        const std::string& image, const std::string& display, os::DWORD state) {
@@ -337,7 +350,21 @@ TEST_F(InstallProcessTest, ServerOnAServerWindowsCreatesBothRootDevicesAndTheUsb
     ExpectShortcut(rig, M, "tessaport-ts-license.txt", name + " License");
     ExpectShortcut(rig, M, "uninstall.exe", name + " Uninstall Wizard");
     ExpectShortcut(rig, Q, "tessaportts.exe", name);
-    ExpectUninstallEntry(rig, "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}");
+    ExpectUninstallEntry(rig, "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}", {"UsbLibraryMD5"});
+    // What the uninstaller compares before it takes usbd.sys away again.
+    std::uint8_t digest[16];
+    const std::vector<std::uint8_t> placed = EntryContent(rig.entries, "usblibvista");
+    md5::Digest(placed.data(), placed.size(), digest);
+    std::string hex;
+    for (std::uint8_t b : digest) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    EXPECT_EQ(rig.machine.registry.GetString(
+                  "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}",
+                  "UsbLibraryMD5"),
+              hex);
 
     EXPECT_EQ(rig.LogLines(), (std::vector<std::string>{
                                   name + " installation...",

@@ -12,7 +12,8 @@
 // - values of the uninstall entry (written without checking);
 // - the service's description (set without checking);
 // - "usbd.sys" of the server edition (placing it is never an error, and a failed version
-//   query makes the engine take Windows for the XP kind);
+//   query makes the engine take Windows for the XP kind), and with it the uninstall entry's
+//   record of what was placed;
 // - the 32-bit system folder's files when that folder cannot be found (those rows are skipped);
 // - the driver store entry and the driver of the devices, which take the INF as it stands:
 //   an INF whose replacement waits for the next start is staged in its old form;
@@ -156,8 +157,10 @@ std::string UnabsorbedDifferences(const CInstallRig& rig, const State& clean, co
     const std::string wow64 = "file " + Upper(std::string(CInstallRig::WOW64) + "\\");
     // Skipped or left as they were, by design: the 32-bit system folder's files when that
     // folder cannot be found, usbd.sys, and the driver store, which takes an INF as it stands.
+    const std::string usbdRecord = uninstallKey + "|" + Upper(info.providedFiles.empty() ? std::string("-")
+                                                                                        : info.providedFiles[0].valueName);
     auto skippable = [&](const std::string& key) {
-        return key == usbd || StartsWith(key, wow64) || StartsWith(key, "store ");
+        return key == usbd || key == usbdRecord || StartsWith(key, wow64) || StartsWith(key, "store ");
     };
     std::string out;
     for (const auto& [key, value] : clean) {

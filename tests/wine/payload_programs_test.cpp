@@ -1,6 +1,6 @@
 // The payload's programs at work under Wine: the editions' services with their presence
 // event and pipe, the Citrix support installer's records and signals, the user program,
-// the uninstaller placeholder and the auxiliary programs; and the two packages' entry lists
+// each edition's uninstaller and the auxiliary programs; and the two packages' entry lists
 // with what every listed file says about itself.
 #include <windows.h>
 #include <richedit.h>
@@ -50,10 +50,34 @@ std::vector<std::string> ListedNames(const char* listFile) {
     return names;
 }
 
-bool IsSystemLibrary(const std::string& name) {
+// The stand-ins need only the basic libraries; the uninstallers are the installers' kin and
+// use what they use (services, SetupAPI, COM, the shell).
+bool IsSystemLibrary(const std::string& name, bool uninstaller) {
     for (const char* known : {"KERNEL32.dll", "ADVAPI32.dll", "USER32.dll", "msvcrt.dll", "ntoskrnl.exe"})
         if (SameText(name, known)) return true;
+    if (!uninstaller) return false;
+    for (const char* known : {"SETUPAPI.dll", "newdev.dll", "ole32.dll", "OLEAUT32.dll", "SHELL32.dll"})
+        if (SameText(name, known)) return true;
     return false;
+}
+
+// Where the build put an entry's file: beside this test, but each edition's own uninstaller
+// in a folder of its own.
+std::string EntryFile(const std::string& entry, const char* edition) {
+    if (entry == "uninstall.exe") return Beside(std::string("..\\uninstall\\") + edition + "\\uninstall.exe");
+    return Beside(entry);
+}
+
+// The file a packing list ("NAME=PATH" lines) packs under name.
+std::string ListedPath(const char* listFile, const std::string& name) {
+    const std::string text = ReadWholeFile(Beside(listFile));
+    const std::string key = "\n" + name + "=";
+    const std::string lines = "\n" + text;
+    const size_t at = lines.find(key);
+    if (at == std::string::npos) return "";
+    const size_t from = at + key.size();
+    const size_t end = lines.find('\n', from);
+    return lines.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
 TEST(PackageEntries, ListsHoldBothPackagesInStoredOrder) {
@@ -64,10 +88,11 @@ TEST(PackageEntries, ListsHoldBothPackagesInStoredOrder) {
 // Every binary entry names its own entry in its version resource (so installed copies can be
 // told apart), imports only system libraries, and has the subsystem its use needs.
 TEST(PackageEntries, EveryEntryIsARealFileThatSaysWhatItIs) {
-    std::vector<std::string> all = WORKSTATION_ENTRIES;
-    all.insert(all.end(), SERVER_ENTRIES.begin(), SERVER_ENTRIES.end());
-    for (const std::string& entry : all) {
-        const std::string path = Beside(entry);
+    std::vector<std::pair<std::string, const char*>> all;
+    for (const std::string& entry : WORKSTATION_ENTRIES) all.emplace_back(entry, "workstation");
+    for (const std::string& entry : SERVER_ENTRIES) all.emplace_back(entry, "server");
+    for (const auto& [entry, edition] : all) {
+        const std::string path = EntryFile(entry, edition);
         const std::string bytes = ReadWholeFile(path);
         ASSERT_GT(bytes.size(), 0u) << entry;
         ASSERT_NE(bytes, "<missing>") << entry;
@@ -87,7 +112,7 @@ TEST(PackageEntries, EveryEntryIsARealFileThatSaysWhatItIs) {
         EXPECT_EQ(VersionString(path, "OriginalFilename"), entry);
         EXPECT_EQ(VersionString(path, "ProductVersion"), "3.7") << entry;
         for (const std::string& library : facts.imports)
-            EXPECT_TRUE(IsSystemLibrary(library)) << entry << ": " << library;
+            EXPECT_TRUE(IsSystemLibrary(library, entry == "uninstall.exe")) << entry << ": " << library;
         const bool driver = entry.find(".sys") != std::string::npos || entry.rfind("usblib", 0) == 0;
         if (driver) {
             EXPECT_EQ(facts.subsystem, IMAGE_SUBSYSTEM_NATIVE) << entry;
@@ -657,7 +682,7 @@ TEST(StandInArguments, FollowTheProgramsFileNameQuotedOrNot) {
     EXPECT_EQ(value, 77u);
 }
 
-// ---- user program, uninstaller placeholder, auxiliary programs ----
+// ---- user program, uninstallers, auxiliary programs ----
 
 TEST(UserProgram, RecordsItsStartAndEnds) {
     for (const char* edition : {"tessaportws", "tessaportts"}) {
@@ -673,11 +698,20 @@ TEST(UserProgram, RecordsItsStartAndEnds) {
     }
 }
 
-TEST(Uninstaller, IsAPlaceholderThatReportsFailure) {
-    const ProcessRun run = RunProgram("\"" + Beside("uninstall.exe") + "\" -close 1", 90000);
-    ASSERT_TRUE(run.started) << GetLastError();
-    ASSERT_TRUE(run.ended);
-    EXPECT_EQ(run.exitCode, 1u);
+TEST(Uninstaller, EachPackageCarriesItsOwnEditionsUninstaller) {
+    const std::string workstation = EntryFile("uninstall.exe", "workstation");
+    const std::string server = EntryFile("uninstall.exe", "server");
+    EXPECT_EQ(VersionString(workstation, "FileDescription"), "Velotrinex LLC Tessaport RDP Edition Workstation Uninstaller");
+    EXPECT_EQ(VersionString(server, "FileDescription"), "Velotrinex LLC Tessaport RDP Edition Server Uninstaller");
+    EXPECT_NE(ReadWholeFile(workstation), ReadWholeFile(server));
+    // The packing lists take each from its own edition's folder.
+    const std::string workstationListed = ListedPath("workstation_entries.txt", "uninstall.exe");
+    const std::string serverListed = ListedPath("server_entries.txt", "uninstall.exe");
+    const std::string workstationEnd = "/uninstall/workstation/uninstall.exe", serverEnd = "/uninstall/server/uninstall.exe";
+    ASSERT_GT(workstationListed.size(), workstationEnd.size()) << workstationListed;
+    ASSERT_GT(serverListed.size(), serverEnd.size()) << serverListed;
+    EXPECT_EQ(workstationListed.substr(workstationListed.size() - workstationEnd.size()), workstationEnd);
+    EXPECT_EQ(serverListed.substr(serverListed.size() - serverEnd.size()), serverEnd);
 }
 
 TEST(AuxiliaryPrograms, SayWhatTheyAre) {

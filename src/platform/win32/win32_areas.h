@@ -141,17 +141,20 @@ public:
     HRESULT AuthorizedApplicationsItem(PNETFWAUTHAPPS applications, const char16_t* imageFileName,
                                        PNETFWAUTHAPP* application) override;
     HRESULT AuthorizedApplicationsAdd(PNETFWAUTHAPPS applications, PNETFWAUTHAPP application) override;
+    HRESULT AuthorizedApplicationsRemove(PNETFWAUTHAPPS applications, const char16_t* imageFileName) override;
     HRESULT SetAuthorizedApplicationName(PNETFWAUTHAPP application, const char16_t* name) override;
     HRESULT SetAuthorizedApplicationImageFileName(PNETFWAUTHAPP application, const char16_t* imageFileName) override;
     HRESULT SetAuthorizedApplicationEnabled(PNETFWAUTHAPP application, VARIANT_BOOL enabled) override;
     HRESULT GetRules(PNETFWPOLICY2 policy, PNETFWRULES* rules) override;
     HRESULT RulesAdd(PNETFWRULES rules, PNETFWRULE rule) override;
+    HRESULT RulesRemove(PNETFWRULES rules, const char16_t* name) override;
     HRESULT GetRulesNewEnum(PNETFWRULES rules, PUNKNOWN* enumerator) override;
     HRESULT QueryEnumVariant(PUNKNOWN enumerator, PENUMVARIANT* items) override;
     HRESULT EnumNextDispatch(PENUMVARIANT items, PDISPATCH* item) override;
     HRESULT QueryNetFwRule(PDISPATCH item, PNETFWRULE* rule) override;
     HRESULT GetRuleApplicationName(PNETFWRULE rule, std::u16string* applicationName) override;
     HRESULT GetRuleDirection(PNETFWRULE rule, LONG* direction) override;
+    HRESULT GetRuleName(PNETFWRULE rule, std::u16string* name) override;
     HRESULT SetRuleName(PNETFWRULE rule, const char16_t* name) override;
     HRESULT SetRuleDescription(PNETFWRULE rule, const char16_t* description) override;
     HRESULT SetRuleApplicationName(PNETFWRULE rule, const char16_t* applicationName) override;
@@ -198,6 +201,10 @@ public:
     BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
     BOOL SetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, DWORD mediaType, DWORD copyStyle,
                           char* destName, DWORD destSize, DWORD* required) override;
+    BOOL SetupGetInfFileListA(const char* directory, DWORD infStyle, char* buffer, DWORD size,
+                              DWORD* required) override;
+    BOOL SetupQueryInfOriginalFileNameA(const char* infPath, char* originalName, DWORD size) override;
+    BOOL SetupUninstallOEMInfA(const char* infFileName, DWORD flags) override;
     BOOL UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,
                                             BOOL* rebootRequired) override;
 };

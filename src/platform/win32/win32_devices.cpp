@@ -182,6 +182,60 @@ BOOL Win32Devices::SetupCopyOEMInfA(const char* sourceInf, const char* mediaLoca
     return ok;
 }
 
+BOOL Win32Devices::SetupGetInfFileListA(const char* directory, DWORD infStyle, char* buffer, DWORD size,
+                                        DWORD* required) {
+    ::DWORD needed = 0;
+    const BOOL ok = ::SetupGetInfFileListA(directory, infStyle, buffer, size, &needed);
+    if (required != nullptr) *required = needed;
+    return ok;
+}
+
+BOOL Win32Devices::SetupQueryInfOriginalFileNameA(const char* infPath, char* originalName, DWORD size) {
+    if (originalName == nullptr || size == 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    originalName[0] = '\0';
+    ::DWORD needed = 0;
+    if (!::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &needed) && needed == 0) {
+        return FALSE;
+    }
+    // The information block holds the INF's [Version] section: a few kilobytes.
+    if (needed < sizeof(SP_INF_INFORMATION) || needed > 1024 * 1024) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    void* block = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
+    if (block == nullptr) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    auto* information = static_cast<PSP_INF_INFORMATION>(block);
+    SP_ORIGINAL_FILE_INFO_A original;
+    std::memset(&original, 0, sizeof original);
+    original.cbSize = sizeof original;
+    BOOL ok = ::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, needed, nullptr) &&
+              ::SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original);
+    const ::DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    ::HeapFree(::GetProcessHeap(), 0, block);
+    if (ok) {
+        const std::size_t length = ::strnlen(original.OriginalInfName, sizeof original.OriginalInfName);
+        if (length >= size || length == sizeof original.OriginalInfName) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::memcpy(originalName, original.OriginalInfName, length);
+        originalName[length] = '\0';
+        return TRUE;
+    }
+    ::SetLastError(error);
+    return FALSE;
+}
+
+BOOL Win32Devices::SetupUninstallOEMInfA(const char* infFileName, DWORD flags) {
+    return ::SetupUninstallOEMInfA(infFileName, flags, nullptr);
+}
+
 BOOL Win32Devices::UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,
                                                       BOOL* rebootRequired) {
     return ::UpdateDriverForPlugAndPlayDevicesA(nullptr, hardwareId, fullInfPath, flags, rebootRequired);

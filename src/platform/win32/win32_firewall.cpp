@@ -106,6 +106,12 @@ HRESULT Win32Firewall::AuthorizedApplicationsAdd(PNETFWAUTHAPPS applications, PN
     return Apps(applications)->Add(App(application));
 }
 
+HRESULT Win32Firewall::AuthorizedApplicationsRemove(PNETFWAUTHAPPS applications, const char16_t* imageFileName) {
+    Bstr name(imageFileName);
+    if (name.Lost(imageFileName)) return E_OUTOFMEMORY;
+    return Apps(applications)->Remove(name.Get());
+}
+
 HRESULT Win32Firewall::SetAuthorizedApplicationName(PNETFWAUTHAPP application, const char16_t* name) {
     Bstr text(name);
     if (text.Lost(name)) return E_OUTOFMEMORY;
@@ -130,6 +136,12 @@ HRESULT Win32Firewall::GetRules(PNETFWPOLICY2 policy, PNETFWRULES* rules) {
 }
 
 HRESULT Win32Firewall::RulesAdd(PNETFWRULES rules, PNETFWRULE rule) { return Rules(rules)->Add(Rule(rule)); }
+
+HRESULT Win32Firewall::RulesRemove(PNETFWRULES rules, const char16_t* name) {
+    Bstr text(name);
+    if (text.Lost(name)) return E_OUTOFMEMORY;
+    return Rules(rules)->Remove(text.Get());
+}
 
 HRESULT Win32Firewall::GetRulesNewEnum(PNETFWRULES rules, PUNKNOWN* enumerator) {
     IUnknown* out = nullptr;
@@ -180,6 +192,17 @@ HRESULT Win32Firewall::GetRuleApplicationName(PNETFWRULE rule, std::u16string* a
                                 name != nullptr ? ::SysStringLen(name) : 0);
     }
     ::SysFreeString(name);
+    return hr;
+}
+
+HRESULT Win32Firewall::GetRuleName(PNETFWRULE rule, std::u16string* name) {
+    BSTR text = nullptr;
+    const ::HRESULT hr = Rule(rule)->get_Name(&text);
+    if (SUCCEEDED(hr)) {
+        name->assign(text != nullptr ? reinterpret_cast<const char16_t*>(text) : u"",
+                     text != nullptr ? ::SysStringLen(text) : 0);
+    }
+    ::SysFreeString(text);
     return hr;
 }
 

@@ -7,9 +7,15 @@
 
 namespace {
 
+// Names the install steps and the uninstaller share.
+const char* const SERVICE_PROGRAM = "tessaporttssrv.exe";
 const char* const BUS_DRIVER = "tspvdbus";
+const char* const BUS_DRIVER_FILE = "tspvdbus.sys";  // into D and into T
+const char* const BUS_INF = "tspvdbus.inf";
+const char* const BUS_CATALOG = "tspvdbus.cat";
 const char* const BUS_DEVICE_ID = "*tspvdbusDevice";
 const char* const HOST_CONTROLLER_ID = "*tspvdhcDevice";
+const char* const USB_LIBRARY = "usbd.sys";  // into D, only when Windows has none
 
 EditionInfo MakeInfo() {
     EditionInfo info;
@@ -22,7 +28,7 @@ EditionInfo MakeInfo() {
     info.pipeName = "\\\\.\\pipe\\9E977A6D-4B07-4dbb-8E38-F77BBD5696DC";
 
     info.serviceName = "tessaporttssrv";
-    info.serviceProgramName = "tessaporttssrv.exe";
+    info.serviceProgramName = SERVICE_PROGRAM;
     info.serviceDisplayName = "Tessaport RDP Edition Server Service";
     info.serviceDescription = "Tessaport RDP Edition Server - helps to share USB devices over IP";
     info.serviceLoadOrderGroup = "PlugPlay";
@@ -56,6 +62,18 @@ EditionInfo MakeInfo() {
         "uninstall.exe",      "readme.txt",      "tessaport-ts-help.chm",    "tspvdbus.sys",
         "tspvdbus.inf",       "tspvdbus.cat",
     };
+
+    info.installedFiles = {
+        {EditionFolder::System, SERVICE_PROGRAM}, {EditionFolder::Drivers, BUS_DRIVER_FILE},
+        {EditionFolder::Target, BUS_DRIVER_FILE}, {EditionFolder::Target, BUS_INF},
+        {EditionFolder::Target, BUS_CATALOG},
+    };
+    info.providedFiles = {{EditionFolder::Drivers, USB_LIBRARY, "UsbLibraryMD5"}};
+    // The bus driver's service comes from the INF when its devices get their driver.
+    info.driverServices = {BUS_DRIVER};
+    info.hardwareIds = {BUS_DEVICE_ID, HOST_CONTROLLER_ID};
+    info.driverPackages = {BUS_INF};
+    info.uninstallLogName = "tessaport-rdp-server-uninstall.log";
     return info;
 }
 
@@ -65,13 +83,15 @@ public:
 
     void InstallSystemFiles(CInstallProcess& process) const override {
         const std::string system = process.GetSystemFolder(357);
-        process.InstallEntry("tessaporttssrv.exe", system.c_str(), nullptr, 360);
+        process.InstallEntry(SERVICE_PROGRAM, system.c_str(), nullptr, 360);
         const std::string drivers = system + "\\Drivers";
-        process.InstallEntry("tspvdbus.sys", drivers.c_str(), nullptr, 442);
+        process.InstallEntry(BUS_DRIVER_FILE, drivers.c_str(), nullptr, 442);
 
         // Windows' own USB driver library is never replaced.
         os::FindData found;
-        if (os::FindHandle(os::Files().FindFirstFileA((drivers + "\\usbd.sys").c_str(), &found)).IsValid()) return;
+        if (os::FindHandle(os::Files().FindFirstFileA((drivers + "\\" + USB_LIBRARY).c_str(), &found)).IsValid()) {
+            return;
+        }
 
         const char* entry = nullptr;
         switch (process.GetOsKind()) {
@@ -88,21 +108,21 @@ public:
         PackedFile library;
         if (!process.FindEntry(entry, &library)) return;
         try {
-            process.InstallFile("usbd.sys", drivers.c_str(), library.content, library.size);
+            process.InstallFile(USB_LIBRARY, drivers.c_str(), library.content, library.size);
         } catch (CExceptionEx* e) {
             std::unique_ptr<CExceptionEx> error(e);
             // Not placing it is no failure, but a half-written system file must not stay.
-            process.ForgetCreatedFile(drivers.c_str(), "usbd.sys");
+            process.ForgetCreatedFile(drivers.c_str(), USB_LIBRARY);
         }
     }
 
     void InstallDrivers(CInstallProcess& process) const override {
         process.GetSystemFolder(628);
         const std::string target = process.GetOptions().targetFolder;
-        process.InstallEntry("tspvdbus.sys", target.c_str(), nullptr, 706);
-        process.InstallEntry("tspvdbus.inf", target.c_str(), nullptr, 711);
-        process.InstallEntry("tspvdbus.cat", target.c_str(), nullptr, 716);
-        const std::string inf = target + "\\tspvdbus.inf";
+        process.InstallEntry(BUS_DRIVER_FILE, target.c_str(), nullptr, 706);
+        process.InstallEntry(BUS_INF, target.c_str(), nullptr, 711);
+        process.InstallEntry(BUS_CATALOG, target.c_str(), nullptr, 716);
+        const std::string inf = target + "\\" + BUS_INF;
         if (!process.CopyOemInf(inf.c_str())) ThrowException(INSTALL_PROCESS_MODULE, 746);
         process.InstallWdmDriver(BUS_DRIVER, inf.c_str(), BUS_DEVICE_ID);
         process.InstallWdmDriver(BUS_DRIVER, inf.c_str(), HOST_CONTROLLER_ID);

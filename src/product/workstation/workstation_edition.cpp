@@ -6,7 +6,17 @@
 
 namespace {
 
+// Names the install steps and the uninstaller share.
+const char* const SERVICE_PROGRAM = "tessaportwssrv.exe";
+const char* const RDP_CLIENT = "tsprdpclnt.dll";        // into S; its 32-bit build into W
+const char* const CITRIX_CLIENT = "tspctxclnt.dll";     // into W
+const char* const RDP_CLIENT_32 = "tsprdpclnt_x86_64.dll";  // package entry of the 32-bit build
+const char* const PNP_DRIVER = "tsppnptls";
+const char* const PNP_DRIVER_FILE = "tsppnptls.sys";
 const char* const STUB_DRIVER = "tspvd";
+const char* const STUB_DRIVER_FILE = "tspvd.sys";  // into D; from Vista on also into T
+const char* const STUB_INF = "tspvd.inf";
+const char* const STUB_CATALOG = "tspvd.cat";
 const char* const STUB_HARDWARE_ID = "VELOTRINEX\\TSPRDPSTUB";
 
 EditionInfo MakeInfo() {
@@ -20,19 +30,19 @@ EditionInfo MakeInfo() {
     info.pipeName = "\\\\.\\pipe\\C9833C64-5102-4878-A513-AF5D0BC397EA";
 
     info.serviceName = "tessaportwssrv";
-    info.serviceProgramName = "tessaportwssrv.exe";
+    info.serviceProgramName = SERVICE_PROGRAM;
     info.serviceDisplayName = "Tessaport RDP Edition Workstation Service";
     info.serviceDescription = "Tessaport RDP Edition Workstation - helps to share USB devices over IP";
     info.serviceLoadOrderGroup = "PlugPlay";
     info.serviceStartType = 2;
-    info.serviceDependencies = {"tsppnptls"};
+    info.serviceDependencies = {PNP_DRIVER};
 
     info.drivers = {
         {STUB_DRIVER, "Tessaport RDP Edition Stub Device", 3, true, 648},
-        {"tsppnptls", "Tessaport RDP Edition PnP Device", 2, false, 663},
+        {PNP_DRIVER, "Tessaport RDP Edition PnP Device", 2, false, 663},
     };
-    info.startList = {"tsppnptls", "tessaportwssrv"};
-    info.stopList = {"tessaportwssrv", "tsppnptls"};
+    info.startList = {PNP_DRIVER, "tessaportwssrv"};
+    info.stopList = {"tessaportwssrv", PNP_DRIVER};
 
     info.programFiles = {
         {"tessaportws.exe", 556}, {"tsport_rde_installer.exe", 573}, {"tessaport-ws-license.txt", 581},
@@ -73,6 +83,19 @@ EditionInfo MakeInfo() {
         "tspctxclnt.dll",
         "tsprdpclnt_x86_64.dll",
     };
+
+    info.installedFiles = {
+        {EditionFolder::System, SERVICE_PROGRAM}, {EditionFolder::System, RDP_CLIENT},
+        {EditionFolder::Wow64, CITRIX_CLIENT},    {EditionFolder::Wow64, RDP_CLIENT},
+        {EditionFolder::Drivers, PNP_DRIVER_FILE}, {EditionFolder::Drivers, STUB_DRIVER_FILE},
+        {EditionFolder::Target, STUB_DRIVER_FILE}, {EditionFolder::Target, STUB_CATALOG},
+        {EditionFolder::Target, STUB_INF},
+    };
+    // The stub driver's service is the installer's before Vista and the INF's after.
+    info.driverServices = {PNP_DRIVER, STUB_DRIVER};
+    info.hardwareIds = {STUB_HARDWARE_ID};
+    info.driverPackages = {STUB_INF};
+    info.uninstallLogName = "tessaport-rdp-workstation-uninstall.log";
     return info;
 }
 
@@ -96,26 +119,26 @@ public:
 
     void InstallSystemFiles(CInstallProcess& process) const override {
         const std::string system = process.GetSystemFolder(357);
-        process.InstallEntry("tessaportwssrv.exe", system.c_str(), nullptr, 360);
-        process.InstallEntry("tsprdpclnt.dll", system.c_str(), nullptr, 369);
+        process.InstallEntry(SERVICE_PROGRAM, system.c_str(), nullptr, 360);
+        process.InstallEntry(RDP_CLIENT, system.c_str(), nullptr, 369);
 
         PackedFile citrixClient;
-        if (!process.FindEntry("tspctxclnt.dll", &citrixClient)) ThrowException(INSTALL_PROCESS_MODULE, 374);
+        if (!process.FindEntry(CITRIX_CLIENT, &citrixClient)) ThrowException(INSTALL_PROCESS_MODULE, 374);
         std::string wow64;
         if (process.GetSystemWow64Folder(&wow64)) {
-            process.InstallFile("tspctxclnt.dll", wow64.c_str(), citrixClient.content, citrixClient.size);
+            process.InstallFile(CITRIX_CLIENT, wow64.c_str(), citrixClient.content, citrixClient.size);
             PackedFile rdpClient;
-            if (process.FindEntry("tsprdpclnt_x86_64.dll", &rdpClient)) {
-                process.InstallFile("tsprdpclnt.dll", wow64.c_str(), rdpClient.content, rdpClient.size);
+            if (process.FindEntry(RDP_CLIENT_32, &rdpClient)) {
+                process.InstallFile(RDP_CLIENT, wow64.c_str(), rdpClient.content, rdpClient.size);
             }
         }
 
         const std::string drivers = system + "\\Drivers";
-        process.InstallEntry("tsppnptls.sys", drivers.c_str(), nullptr, 420);
+        process.InstallEntry(PNP_DRIVER_FILE, drivers.c_str(), nullptr, 420);
         if (process.IsVistaOrLater()) {
-            process.InstallEntry("tspvd_vista.sys", drivers.c_str(), "tspvd.sys", 427);
+            process.InstallEntry("tspvd_vista.sys", drivers.c_str(), STUB_DRIVER_FILE, 427);
         } else {
-            process.InstallEntry("tspvd.sys", drivers.c_str(), nullptr, 432);
+            process.InstallEntry("tspvd.sys", drivers.c_str(), STUB_DRIVER_FILE, 432);
         }
     }
 
@@ -125,10 +148,10 @@ public:
 
         // From Vista on the stub driver comes with its INF; its devices are made elsewhere.
         const std::string target = process.GetOptions().targetFolder;
-        process.InstallEntry("tspvd_vista.sys", target.c_str(), "tspvd.sys", 673);
-        process.InstallEntry("tspvd_vista.cat", target.c_str(), "tspvd.cat", 679);
-        process.InstallEntry("tspvd.inf", target.c_str(), nullptr, 684);
-        if (!process.CopyOemInf((target + "\\tspvd.inf").c_str())) ThrowException(INSTALL_PROCESS_MODULE, 692);
+        process.InstallEntry("tspvd_vista.sys", target.c_str(), STUB_DRIVER_FILE, 673);
+        process.InstallEntry("tspvd_vista.cat", target.c_str(), STUB_CATALOG, 679);
+        process.InstallEntry(STUB_INF, target.c_str(), nullptr, 684);
+        if (!process.CopyOemInf((target + "\\" + STUB_INF).c_str())) ThrowException(INSTALL_PROCESS_MODULE, 692);
     }
 
 private:
