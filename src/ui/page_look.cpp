@@ -115,6 +115,36 @@ void CWizardPage::MakeTitleFont(int id)
         ::SendMessageA(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_titleFont), TRUE);
 }
 
+namespace {
+
+// The control's rectangle in its page's client coordinates.
+RECT ItemRect(HWND page, HWND item)
+{
+    RECT r = {0, 0, 0, 0};
+    ::GetWindowRect(item, &r);
+    ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+}  // namespace
+
+void CWizardPage::SetItemTop(int id, int top)
+{
+    RECT units = {0, top, 0, 0};
+    ::MapDialogRect(Hwnd(), &units);
+    const RECT r = ItemRect(Hwnd(), Item(id));
+    ::SetWindowPos(Item(id), nullptr, r.left, units.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CWizardPage::SetItemHeight(int id, int height)
+{
+    RECT units = {0, 0, 0, height};
+    ::MapDialogRect(Hwnd(), &units);
+    const RECT r = ItemRect(Hwnd(), Item(id));
+    ::SetWindowPos(Item(id), nullptr, 0, 0, r.right - r.left, units.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool CWizardPage::OnEraseBkgnd(HDC dc)
 {
     RECT client = {0, 0, 0, 0};

@@ -54,6 +54,9 @@ protected:
     bool AskCancel();
     // The title static's own font, 3/2 high and bold; owned by the page.
     void MakeTitleFont(int id);
+    // Moves a control's top edge, or sets its height, in dialog units; the rest stays.
+    void SetItemTop(int id, int top);
+    void SetItemHeight(int id, int height);
     virtual bool IsRed(int) const { return false; }
 
     bool OnEraseBkgnd(HDC dc) override;
