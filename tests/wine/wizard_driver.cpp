@@ -130,6 +130,54 @@ void FitCheck(HWND page, const char* name)
               std::to_string(failing) + " do not");
 }
 
+// The colour at a point of the page (window coordinates) in a bottom-up 24-bit picture.
+COLORREF PixelAt(const BYTE* bits, int w, int h, DWORD stride, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= w || y >= h)
+        return CLR_INVALID;
+    const BYTE* p = bits + static_cast<DWORD>(h - 1 - y) * stride + static_cast<DWORD>(x) * 3;
+    return RGB(p[2], p[1], p[0]);
+}
+
+// The pictures' own blue, not the page's grey or white: the pictures are drawn blue.
+bool Blue(COLORREF c)
+{
+    return c != CLR_INVALID && GetBValue(c) > GetRValue(c) + 40;
+}
+
+bool Light(COLORREF c)
+{
+    return c != CLR_INVALID && GetRValue(c) > 200 && GetGValue(c) > 200 && GetBValue(c) > 200;
+}
+
+// The side picture reaches every corner of its band; the header picture fills its place
+// from top to bottom and its transparent corners show the white band (alpha kept).
+void CheckPictures(HWND page, const RECT& window, const BYTE* bits, int w, int h, DWORD stride, const char* name)
+{
+    RECT side = {0, 0, 0, 0}, header = {0, 0, 0, 0};
+    HWND sideItem = ::GetDlgItem(page, 1013), headerItem = ::GetDlgItem(page, 1014);
+    if (sideItem && ::IsWindowVisible(sideItem) && ::GetWindowRect(sideItem, &side)) {
+        ::OffsetRect(&side, -window.left, -window.top);
+        bool filled = true;
+        for (int x : {side.left + 2, side.right - 3})
+            for (int y : {side.top + 2, side.bottom - 3})
+                filled = filled && Blue(PixelAt(bits, w, h, stride, x, y));
+        Check(filled, std::string("side picture fills its band on ") + name);
+    }
+    if (headerItem && ::IsWindowVisible(headerItem) && ::GetWindowRect(headerItem, &header)) {
+        ::OffsetRect(&header, -window.left, -window.top);
+        const int x = (header.left + header.right) / 2, tall = header.bottom - header.top;
+        Check(Blue(PixelAt(bits, w, h, stride, x, header.top + tall / 10)) &&
+                  Blue(PixelAt(bits, w, h, stride, x, header.bottom - 1 - tall / 10)),
+              std::string("header picture fills its place on ") + name);
+        bool corners = true;
+        for (int cx : {header.left + 1, header.right - 2})
+            for (int cy : {header.top + 1, header.bottom - 2})
+                corners = corners && Light(PixelAt(bits, w, h, stride, cx, cy));
+        Check(corners, std::string("header picture's corners are transparent on ") + name);
+    }
+}
+
 // Checks the page's texts, then writes the page's area of the screen as a 24-bit BMP.
 void Shot(HWND page, const char* name)
 {
@@ -161,6 +209,8 @@ void Shot(HWND page, const char* name)
         ::SelectObject(memory, old);
         const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
         const DWORD size = stride * static_cast<DWORD>(h);
+        if (ok)
+            CheckPictures(page, r, static_cast<const BYTE*>(bits), w, h, stride, name);
         BITMAPFILEHEADER file;
         std::memset(&file, 0, sizeof(file));
         file.bfType = 0x4D42;
