@@ -40,7 +40,7 @@ end_session() {
     local name=$s_name
     if [ -n "${WIZARD_CASES:-}" ] && [[ " $WIZARD_CASES " != *" $name "* ]]; then return; fi
     local prefix=$work/$name
-    rm -rf "$prefix" "$prefix".*
+    rm -rf "$prefix" "$prefix".* "$shots/${name}"_*.png
     cp -a "$template" "$prefix"
     mkdir -p "$prefix.shots"
     ln -s "$wine_fonts/tahoma.ttf" "$wine_fonts/tahomabd.ttf" "$wine_fonts/marlett.ttf" "$prefix/drive_c/windows/Fonts/"
