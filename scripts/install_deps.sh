@@ -24,10 +24,11 @@ commands=(
     timeout:coreutils od:coreutils dd:coreutils stat:coreutils comm:coreutils
     cmp:diffutils diff:diffutils find:findutils awk:mawk sed:sed grep:grep
 )
-# Libraries and headers, which no command stands for.
+# Libraries, headers and fonts, which no command stands for.
 libraries=(
     libz-mingw-w64-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
     libclang-rt-14-dev
+    fonts-wine fonts-liberation
 )
 
 packages=("${libraries[@]}")

@@ -77,7 +77,10 @@ void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
         if (dc)
             ::ReleaseDC(Hwnd(), dc);
         ::MoveWindow(picture, 0, 0, ScaleForDpi(dpi, client.right), m_white.bottom - m_white.top, TRUE);
+        m_sidePicture.Load(picture, IDB_SIDE, false);
     }
+    if (HWND header = Item(IDC_HEADER_PICTURE))
+        m_headerPicture.Load(header, IDB_HEADER, true);
 }
 
 void CWizardPage::SavePosition()
@@ -115,6 +118,36 @@ void CWizardPage::MakeTitleFont(int id)
         ::SendMessageA(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_titleFont), TRUE);
 }
 
+namespace {
+
+// The control's rectangle in its page's client coordinates.
+RECT ItemRect(HWND page, HWND item)
+{
+    RECT r = {0, 0, 0, 0};
+    ::GetWindowRect(item, &r);
+    ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+}  // namespace
+
+void CWizardPage::SetItemTop(int id, int top)
+{
+    RECT units = {0, top, 0, 0};
+    ::MapDialogRect(Hwnd(), &units);
+    const RECT r = ItemRect(Hwnd(), Item(id));
+    ::SetWindowPos(Item(id), nullptr, r.left, units.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CWizardPage::SetItemHeight(int id, int height)
+{
+    RECT units = {0, 0, 0, height};
+    ::MapDialogRect(Hwnd(), &units);
+    const RECT r = ItemRect(Hwnd(), Item(id));
+    ::SetWindowPos(Item(id), nullptr, 0, 0, r.right - r.left, units.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool CWizardPage::OnEraseBkgnd(HDC dc)
 {
     RECT client = {0, 0, 0, 0};
@@ -139,10 +172,134 @@ HBRUSH CWizardPage::OnCtlColor(HDC dc, HWND control)
 
 void CWizardPage::OnDestroy()
 {
+    m_sidePicture.Release();
+    m_headerPicture.Release();
     if (m_titleFont) {
         ::DeleteObject(m_titleFont);
         m_titleFont = nullptr;
     }
+}
+
+// CScaledPicture
+
+namespace {
+const char SCALED_PICTURE_PROP[] = "CScaledPicture";
+}
+
+CScaledPicture::~CScaledPicture()
+{
+    Release();
+}
+
+void CScaledPicture::Release()
+{
+    if (m_hWnd && m_oldProc && ::IsWindow(m_hWnd)) {
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldProc));
+        ::RemovePropA(m_hWnd, SCALED_PICTURE_PROP);
+        ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    }
+    m_hWnd = nullptr;
+    m_oldProc = nullptr;
+    if (m_bitmap)
+        ::DeleteObject(m_bitmap);
+    m_bitmap = nullptr;
+}
+
+int CScaledPicture::Load(HWND control, int resource, bool keepProportions)
+{
+    Release();
+    RECT client = {0, 0, 0, 0};
+    if (!control || !::GetClientRect(control, &client) || client.right <= 0 || client.bottom <= 0)
+        return 0;
+    HMODULE module = ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(resource), MAKEINTRESOURCEA(2));  // RT_BITMAP
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    BitmapImage image;
+    if (!data || !ParseBitmap(data, ::SizeofResource(module, found), &image))
+        return 0;
+
+    std::int32_t width = client.right, height = client.bottom;
+    if (keepProportions)
+        FitInto(image.width, image.height, client.right, client.bottom, &width, &height);
+    BITMAPINFO bmi;
+    std::memset(&bmi, 0, sizeof(bmi));
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = -height;  // top row first, like the scaled pixels
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) {
+        if (bitmap)
+            ::DeleteObject(bitmap);
+        return 0;
+    }
+    const std::vector<std::uint8_t> pixels = PremultipliedPixels(image);
+    const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    if (!ScalePixels(pixels.data(), image.width, image.height, static_cast<std::uint8_t*>(bits), bytes, width,
+                     height)) {
+        ::DeleteObject(bitmap);
+        return 0;
+    }
+    m_bitmap = bitmap;
+    m_place.left = (client.right - width) / 2;
+    m_place.top = (client.bottom - height) / 2;
+    m_place.right = m_place.left + width;
+    m_place.bottom = m_place.top + height;
+
+    m_hWnd = control;
+    ::SetPropA(control, SCALED_PICTURE_PROP, this);
+    m_oldProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CScaledPicture::Proc)));
+    ::InvalidateRect(control, nullptr, TRUE);
+    return 1;
+}
+
+void CScaledPicture::Paint(HDC dc)
+{
+    RECT client = {0, 0, 0, 0};
+    ::GetClientRect(m_hWnd, &client);
+    // Both pictures lie on the white area; what the picture leaves free stays white.
+    ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    HDC memory = ::CreateCompatibleDC(dc);
+    if (!memory)
+        return;
+    HGDIOBJ old = ::SelectObject(memory, m_bitmap);
+    if (old) {
+        const int w = m_place.right - m_place.left, h = m_place.bottom - m_place.top;
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        ::AlphaBlend(dc, m_place.left, m_place.top, w, h, memory, 0, 0, w, h, blend);
+        ::SelectObject(memory, old);
+    }
+    ::DeleteDC(memory);
+}
+
+LRESULT CALLBACK CScaledPicture::Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = static_cast<CScaledPicture*>(::GetPropA(hWnd, SCALED_PICTURE_PROP));
+    if (!self)
+        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(hWnd, &ps);
+        if (dc)
+            self->Paint(dc);
+        ::EndPaint(hWnd, &ps);
+        return 0;
+    }
+    if (msg == WM_ERASEBKGND)
+        return 1;
+    const WNDPROC old = self->m_oldProc;
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        ::RemovePropA(hWnd, SCALED_PICTURE_PROP);
+        self->m_hWnd = nullptr;
+        self->m_oldProc = nullptr;
+    }
+    return ::CallWindowProcA(old, hWnd, msg, wParam, lParam);
 }
 
 // CAlphaImage

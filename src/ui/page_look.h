@@ -14,6 +14,9 @@
 constexpr int IDC_BACK = 1000;
 constexpr int IDC_SEPARATOR = 1036;
 constexpr int IDC_SIDE_PICTURE = 1013;
+constexpr int IDC_HEADER_PICTURE = 1014;
+constexpr int IDB_SIDE = 135;
+constexpr int IDB_HEADER = 139;
 constexpr int IDC_TITLE = 1001;
 constexpr int IDC_BODY = 1002;
 constexpr UINT IDS_CAPTION = 55;       // "Setup - %s"
@@ -41,6 +44,31 @@ std::string FormatText(UINT id, const char* a = "", const char* b = "");
 // A string-table text with two 0x%.8x codes.
 std::string FormatCodes(UINT id, unsigned a, unsigned b = 0);
 
+// Static control that shows a BITMAP resource (24 or 32 bits) scaled smoothly to the
+// control's size, with its alpha, on the white area: the side and header pictures.
+class CScaledPicture {
+public:
+    CScaledPicture() = default;
+    ~CScaledPicture();
+    CScaledPicture(const CScaledPicture&) = delete;
+    CScaledPicture& operator=(const CScaledPicture&) = delete;
+
+    // Takes over the control's painting and makes the picture for its current size; with
+    // keepProportions the picture is as large as fits and centred. 1 or 0 (then the control
+    // keeps drawing the bitmap the dialog gave it).
+    int Load(HWND control, int resource, bool keepProportions);
+    void Release();  // the control is going away
+
+private:
+    static LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Paint(HDC dc);
+
+    HWND m_hWnd = nullptr;
+    WNDPROC m_oldProc = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    RECT m_place = {0, 0, 0, 0};  // where in the control the picture goes
+};
+
 class CWizardPage : public CDialog {
 public:
     CWizardPage(UINT templateId, const PageContext& context, std::vector<int> whiteIds);
@@ -54,6 +82,9 @@ protected:
     bool AskCancel();
     // The title static's own font, 3/2 high and bold; owned by the page.
     void MakeTitleFont(int id);
+    // Moves a control's top edge, or sets its height, in dialog units; the rest stays.
+    void SetItemTop(int id, int top);
+    void SetItemHeight(int id, int height);
     virtual bool IsRed(int) const { return false; }
 
     bool OnEraseBkgnd(HDC dc) override;
@@ -71,6 +102,8 @@ protected:
     HFONT m_titleFont = nullptr;
     RECT m_white = {0, 0, 0, 0};
     std::vector<int> m_whiteIds;
+    CScaledPicture m_sidePicture;
+    CScaledPicture m_headerPicture;
 };
 
 // Static control that draws a 32-bit TGA resource of type "RAW" with per-pixel alpha.

@@ -18,6 +18,15 @@ constexpr UINT PROGRESS_PERIOD = 150;
 constexpr DWORD THREAD_WAIT = 10000;
 const char BROWSE_TITLE[] = "Select folder in the list below, then click OK";
 
+// The failure texts (strings 51 and 52) need more lines than the body's place on the
+// closing pages. On failure the finish page's body takes the room of its hidden check
+// boxes; the restart page's body grows and its two radio buttons move down below it, still
+// above the line at 172. Dialog units.
+constexpr int FAILED_FINISH_BODY_HEIGHT = 48;
+constexpr int FAILED_RESTART_BODY_HEIGHT = 72;
+constexpr int FAILED_RESTART_YES_TOP = 148;
+constexpr int FAILED_RESTART_NO_TOP = 160;
+
 // The heading and sub-heading ids of the inner pages.
 void SetHeading(HWND page, HFONT font, int headingId, UINT headingText, int subId, const std::string& sub)
 {
@@ -527,6 +536,7 @@ BOOL CFinishDlg::OnInitDialog()
             Show(id, false);
             Enable(id, false);
         }
+        SetItemHeight(IDC_BODY, FAILED_FINISH_BODY_HEIGHT);
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(39, Product()));
@@ -563,6 +573,9 @@ BOOL CFinishRestDlg::OnInitDialog()
         SetText(IDC_TITLE, FormatText(53, Product()));
         const UINT body = Host().Failed() == INSTALL_FAILED_NOT_RESTORED ? 68 : 52;
         SetText(IDC_BODY, FormatText(body, Product(), Product()));
+        SetItemHeight(IDC_BODY, FAILED_RESTART_BODY_HEIGHT);
+        SetItemTop(IDC_ACCEPT, FAILED_RESTART_YES_TOP);
+        SetItemTop(IDC_DECLINE, FAILED_RESTART_NO_TOP);
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(40, Product()));

@@ -14,6 +14,7 @@ set(TSP_UI_RESOURCE_DIR ${PROJECT_SOURCE_DIR}/src/ui/resources)
 
 add_executable(wizard_host WIN32
     ${PROJECT_SOURCE_DIR}/tests/wine/wizard_host.cpp
+    ${PROJECT_SOURCE_DIR}/tests/wine/wizard_fit.cpp
     ${PROJECT_SOURCE_DIR}/tests/wine/wizard_host.rc)
 target_link_libraries(wizard_host PRIVATE tsp_ui)
 target_include_directories(wizard_host PRIVATE ${TSP_UI_RESOURCE_DIR})

@@ -1,5 +1,7 @@
 #include "ui/wizard_logic.h"
 
+#include <cmath>
+
 #include "product/install_host.h"
 
 namespace {
@@ -93,4 +95,180 @@ void PremultiplyBgra(std::uint8_t* pixels, std::size_t pixelCount)
         for (int c = 0; c < 3; ++c)
             p[c] = static_cast<std::uint8_t>(p[c] * alpha / 255u);
     }
+}
+
+namespace {
+
+std::uint32_t Read32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint16_t Read16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+// Weights of the source pixels that make one target pixel along one axis.
+struct Tap {
+    std::int32_t first = 0;
+    std::vector<float> weights;
+};
+
+std::vector<Tap> Taps(std::int32_t from, std::int32_t to)
+{
+    const double scale = static_cast<double>(from) / to;
+    const double radius = scale > 1.0 ? scale : 1.0;  // wider when shrinking
+    std::vector<Tap> taps(static_cast<std::size_t>(to));
+    for (std::int32_t i = 0; i < to; ++i) {
+        const double centre = (i + 0.5) * scale - 0.5;  // in source pixel centres
+        std::int32_t first = static_cast<std::int32_t>(std::floor(centre - radius)) + 1;
+        std::int32_t last = static_cast<std::int32_t>(std::ceil(centre + radius)) - 1;
+        if (first < 0)
+            first = 0;
+        if (last > from - 1)
+            last = from - 1;
+        if (last < first)  // a target pixel between two source pixels at the edge
+            last = first = centre < 0 ? 0 : from - 1;
+        Tap& tap = taps[static_cast<std::size_t>(i)];
+        tap.first = first;
+        double sum = 0;
+        for (std::int32_t j = first; j <= last; ++j) {
+            const double w = 1.0 - std::fabs(j - centre) / radius;
+            tap.weights.push_back(static_cast<float>(w > 0 ? w : 0));
+            sum += tap.weights.back();
+        }
+        for (float& w : tap.weights)
+            w = sum > 0 ? static_cast<float>(w / sum) : 1.0f / static_cast<float>(tap.weights.size());
+    }
+    return taps;
+}
+
+std::uint8_t ToByte(float v)
+{
+    const float r = std::floor(v + 0.5f);
+    return static_cast<std::uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
+}
+
+}  // namespace
+
+bool ParseBitmap(const void* data, std::size_t size, BitmapImage* image)
+{
+    constexpr std::size_t INFO_SIZE = 40;
+    if (!data || size < INFO_SIZE)
+        return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const std::uint32_t headerSize = Read32(bytes);
+    const std::int32_t width = static_cast<std::int32_t>(Read32(bytes + 4));
+    const std::int32_t height = static_cast<std::int32_t>(Read32(bytes + 8));
+    const std::uint16_t planes = Read16(bytes + 12);
+    const std::uint16_t bitCount = Read16(bytes + 14);
+    const std::uint32_t compression = Read32(bytes + 16);
+    const std::uint32_t coloursUsed = Read32(bytes + 32);
+    if (headerSize < INFO_SIZE || headerSize > size || planes != 1 || (bitCount != 24 && bitCount != 32) ||
+        compression != 0)
+        return false;
+    if (width <= 0 || width > BITMAP_MAX_SIDE || height == 0 || height < -BITMAP_MAX_SIDE ||
+        height > BITMAP_MAX_SIDE || coloursUsed > 256)
+        return false;
+    const std::size_t rows = static_cast<std::size_t>(height < 0 ? -height : height);
+    const std::size_t stride = (static_cast<std::size_t>(width) * bitCount + 31) / 32 * 4;
+    const std::size_t offset = headerSize + static_cast<std::size_t>(coloursUsed) * 4;
+    if (offset > size || stride * rows > size - offset)
+        return false;
+    image->width = width;
+    image->height = static_cast<std::int32_t>(rows);
+    image->bottomUp = height > 0;
+    image->bitCount = bitCount;
+    image->stride = stride;
+    image->pixels = bytes + offset;
+    return true;
+}
+
+std::vector<std::uint8_t> PremultipliedPixels(const BitmapImage& image)
+{
+    const std::size_t w = static_cast<std::size_t>(image.width), h = static_cast<std::size_t>(image.height);
+    std::vector<std::uint8_t> out(w * h * 4);
+    bool anyAlpha = false;
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::uint8_t* row = image.pixels + (image.bottomUp ? h - 1 - y : y) * image.stride;
+        for (std::size_t x = 0; x < w; ++x) {
+            std::uint8_t* p = &out[(y * w + x) * 4];
+            const std::uint8_t* s = row + x * (image.bitCount / 8);
+            p[0] = s[0];
+            p[1] = s[1];
+            p[2] = s[2];
+            p[3] = image.bitCount == 32 ? s[3] : 255;
+            anyAlpha |= p[3] != 0;
+        }
+    }
+    if (!anyAlpha) {
+        for (std::size_t i = 3; i < out.size(); i += 4)
+            out[i] = 255;
+    }
+    PremultiplyBgra(out.data(), w * h);
+    return out;
+}
+
+bool ScalePixels(const std::uint8_t* source, std::int32_t sourceWidth, std::int32_t sourceHeight,
+                 std::uint8_t* target, std::size_t targetBytes, std::int32_t width, std::int32_t height)
+{
+    if (!source || !target || sourceWidth <= 0 || sourceHeight <= 0 || width <= 0 || height <= 0)
+        return false;
+    const std::size_t tw = static_cast<std::size_t>(width), th = static_cast<std::size_t>(height);
+    const std::size_t sw = static_cast<std::size_t>(sourceWidth), sh = static_cast<std::size_t>(sourceHeight);
+    if (targetBytes / 4 / tw < th)
+        return false;
+    const std::vector<Tap> across = Taps(sourceWidth, width);
+    const std::vector<Tap> down = Taps(sourceHeight, height);
+
+    // Across first, into a float row set as high as the source, then down.
+    std::vector<float> middle(sh * tw * 4);
+    for (std::size_t y = 0; y < sh; ++y) {
+        for (std::size_t x = 0; x < tw; ++x) {
+            const Tap& tap = across[x];
+            float sum[4] = {0, 0, 0, 0};
+            for (std::size_t k = 0; k < tap.weights.size(); ++k) {
+                const std::uint8_t* p = source + (y * sw + static_cast<std::size_t>(tap.first) + k) * 4;
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += tap.weights[k] * p[c];
+            }
+            for (int c = 0; c < 4; ++c)
+                middle[(y * tw + x) * 4 + static_cast<std::size_t>(c)] = sum[c];
+        }
+    }
+    for (std::size_t y = 0; y < th; ++y) {
+        const Tap& tap = down[y];
+        for (std::size_t x = 0; x < tw; ++x) {
+            float sum[4] = {0, 0, 0, 0};
+            for (std::size_t k = 0; k < tap.weights.size(); ++k) {
+                const float* p = &middle[((static_cast<std::size_t>(tap.first) + k) * tw + x) * 4];
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += tap.weights[k] * p[c];
+            }
+            std::uint8_t* out = target + (y * tw + x) * 4;
+            out[3] = ToByte(sum[3]);
+            for (int c = 0; c < 3; ++c) {
+                const std::uint8_t v = ToByte(sum[c]);
+                out[c] = v < out[3] ? v : out[3];  // premultiplied: no colour above its alpha
+            }
+        }
+    }
+    return true;
+}
+
+void FitInto(std::int32_t pictureWidth, std::int32_t pictureHeight, std::int32_t boxWidth, std::int32_t boxHeight,
+             std::int32_t* width, std::int32_t* height)
+{
+    std::int64_t w = boxWidth > 0 ? boxWidth : 1, h = boxHeight > 0 ? boxHeight : 1;
+    if (pictureWidth > 0 && pictureHeight > 0) {
+        // Width-bound when the box is relatively higher than the picture.
+        if (w * pictureHeight <= h * pictureWidth)
+            h = (w * pictureHeight + pictureWidth / 2) / pictureWidth;
+        else
+            w = (h * pictureWidth + pictureHeight / 2) / pictureHeight;
+    }
+    *width = static_cast<std::int32_t>(w > 0 ? w : 1);
+    *height = static_cast<std::int32_t>(h > 0 ? h : 1);
 }

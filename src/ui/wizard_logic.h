@@ -1,11 +1,12 @@
 // The wizard's rules that need no window: the ready summary, the progress bar's steps,
-// the folder texts the browse buttons make, and the checks and premultiplication of the
-// TGA pictures.
+// the folder texts the browse buttons make, the checks and premultiplication of the TGA
+// pictures, and the reading and smooth scaling of the bitmap pictures.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct InstallOptions;
 
@@ -51,3 +52,31 @@ bool ParseTga(const void* data, std::size_t size, TgaImage* image);
 
 // c := c * alpha / 255 for the three colour bytes of each pixel; alpha stays.
 void PremultiplyBgra(std::uint8_t* pixels, std::size_t pixelCount);
+
+// A BITMAP resource: an info header (no file header) and uncompressed 24- or 32-bit
+// pixels, checked against the resource's size.
+struct BitmapImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;  // rows, whichever order they are stored in
+    bool bottomUp = true;
+    std::int32_t bitCount = 0;  // 24 or 32
+    std::size_t stride = 0;     // bytes a row, padded to 4
+    const std::uint8_t* pixels = nullptr;
+};
+constexpr std::int32_t BITMAP_MAX_SIDE = 4096;
+bool ParseBitmap(const void* data, std::size_t size, BitmapImage* image);
+
+// The picture as premultiplied blue green red alpha, top row first. 24-bit pixels are
+// opaque, and so is a 32-bit picture whose alpha bytes are all 0 (one that carries none).
+std::vector<std::uint8_t> PremultipliedPixels(const BitmapImage& image);
+
+// Resamples premultiplied pixels (top row first) to another size: along each axis a linear
+// filter that widens to the source pixels each target pixel covers when shrinking, so both
+// growing and shrinking come out smooth; alpha is filtered like the colours. False (and
+// nothing written) for an empty size or too small a target buffer.
+bool ScalePixels(const std::uint8_t* source, std::int32_t sourceWidth, std::int32_t sourceHeight,
+                 std::uint8_t* target, std::size_t targetBytes, std::int32_t width, std::int32_t height);
+
+// The largest size with the picture's proportions that fits into the box (at least 1x1).
+void FitInto(std::int32_t pictureWidth, std::int32_t pictureHeight, std::int32_t boxWidth, std::int32_t boxHeight,
+             std::int32_t* width, std::int32_t* height);

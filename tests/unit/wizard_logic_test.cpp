@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -219,6 +220,210 @@ TEST(WizardImage, RejectsPixelsBeyondTheFile)
     EXPECT_FALSE(ParseTga(nullptr, 100, &img));
 }
 
+// A BITMAP resource as the resource compiler stores it: the info header, then the rows.
+std::vector<std::uint8_t> Bitmap(std::int32_t w, std::int32_t h, int bits, std::uint32_t coloursUsed = 0)
+{
+    const std::size_t stride = (static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) + 31) / 32 * 4;
+    const std::size_t rows = static_cast<std::size_t>(h < 0 ? -h : h);
+    std::vector<std::uint8_t> b(40 + coloursUsed * 4 + stride * rows, 0);
+    auto put32 = [&b](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put32(0, 40);
+    put32(4, static_cast<std::uint32_t>(w));
+    put32(8, static_cast<std::uint32_t>(h));
+    b[12] = 1;
+    b[14] = static_cast<std::uint8_t>(bits);
+    put32(32, coloursUsed);
+    return b;
+}
+
+TEST(WizardBitmap, ReadsBottomUpRowsWithPaddingAsTopDownOpaquePixels)
+{
+    // 3x2, 24 bits: rows of 9 bytes padded to 12; the file's first row is the bottom one.
+    auto b = Bitmap(3, 2, 24);
+    const std::uint8_t bottom[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const std::uint8_t top[9] = {10, 20, 30, 40, 50, 60, 70, 80, 90};
+    std::copy(bottom, bottom + 9, b.begin() + 40);
+    std::copy(top, top + 9, b.begin() + 52);
+    BitmapImage img;
+    ASSERT_TRUE(ParseBitmap(b.data(), b.size(), &img));
+    EXPECT_EQ(img.width, 3);
+    EXPECT_EQ(img.height, 2);
+    EXPECT_EQ(img.stride, 12u);
+    const std::vector<std::uint8_t> want = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 255,
+                                            1,  2,  3,  255, 4,  5,  6,  255, 7,  8,  9,  255};
+    EXPECT_EQ(PremultipliedPixels(img), want);
+}
+
+TEST(WizardBitmap, ThirtyTwoBitsKeepTheirAlphaPremultiplied)
+{
+    auto b = Bitmap(2, -1, 32);  // top-down
+    const std::uint8_t row[8] = {200, 100, 50, 128, 9, 9, 9, 0};
+    std::copy(row, row + 8, b.begin() + 40);
+    BitmapImage img;
+    ASSERT_TRUE(ParseBitmap(b.data(), b.size(), &img));
+    EXPECT_FALSE(img.bottomUp);
+    const std::vector<std::uint8_t> want = {100, 50, 25, 128, 0, 0, 0, 0};
+    EXPECT_EQ(PremultipliedPixels(img), want);
+}
+
+TEST(WizardBitmap, ThirtyTwoBitsWithoutAnyAlphaAreOpaque)
+{
+    auto b = Bitmap(1, 1, 32);
+    b[40] = 7;
+    b[41] = 8;
+    b[42] = 9;
+    BitmapImage img;
+    ASSERT_TRUE(ParseBitmap(b.data(), b.size(), &img));
+    const std::vector<std::uint8_t> want = {7, 8, 9, 255};
+    EXPECT_EQ(PremultipliedPixels(img), want);
+}
+
+TEST(WizardBitmap, SkipsAColourTable)
+{
+    auto b = Bitmap(1, 1, 24, 2);
+    b[48] = 33;  // first pixel byte, after 40 + 2 * 4
+    BitmapImage img;
+    ASSERT_TRUE(ParseBitmap(b.data(), b.size(), &img));
+    EXPECT_EQ(img.pixels, b.data() + 48);
+}
+
+TEST(WizardBitmap, RejectsWhatItCannotDrawAndWhatTheResourceDoesNotHold)
+{
+    BitmapImage img;
+    auto b = Bitmap(4, 4, 24);
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size() - 1, &img));  // last row cut short
+    EXPECT_FALSE(ParseBitmap(b.data(), 39, &img));
+    EXPECT_FALSE(ParseBitmap(nullptr, 100, &img));
+    b = Bitmap(4, 4, 8);
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    b = Bitmap(4, 4, 24);
+    b[16] = 1;  // run-length encoded
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    b = Bitmap(4, 4, 24);
+    b[12] = 2;  // two planes
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    b = Bitmap(1, 1, 24);
+    b[4] = b[5] = b[6] = b[7] = 0x7f;  // a width whose rows would overflow the bound
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    b = Bitmap(1, 1, 24);
+    b[32] = b[33] = b[34] = b[35] = 0xff;  // a colour table beyond the resource
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    b = Bitmap(1, 1, 24);
+    b[0] = 0xff;  // a header larger than the resource
+    EXPECT_FALSE(ParseBitmap(b.data(), b.size(), &img));
+    EXPECT_EQ(img.width, 0);
+}
+
+std::vector<std::uint8_t> Solid(std::int32_t w, std::int32_t h, std::uint8_t b, std::uint8_t g, std::uint8_t r,
+                                std::uint8_t a)
+{
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h) * 4);
+    for (std::size_t i = 0; i < px.size(); i += 4) {
+        px[i] = b;
+        px[i + 1] = g;
+        px[i + 2] = r;
+        px[i + 3] = a;
+    }
+    return px;
+}
+
+TEST(WizardScale, SameSizeIsACopy)
+{
+    std::vector<std::uint8_t> src(5 * 3 * 4);
+    for (std::size_t i = 0; i < 15; ++i) {
+        src[i * 4] = static_cast<std::uint8_t>(i * 3);
+        src[i * 4 + 1] = static_cast<std::uint8_t>(i * 5);
+        src[i * 4 + 2] = static_cast<std::uint8_t>(i * 7);
+        src[i * 4 + 3] = static_cast<std::uint8_t>(200 + i);
+    }
+    PremultiplyBgra(src.data(), 15);
+    std::vector<std::uint8_t> out(src.size());
+    ASSERT_TRUE(ScalePixels(src.data(), 5, 3, out.data(), out.size(), 5, 3));
+    EXPECT_EQ(out, src);
+}
+
+TEST(WizardScale, UniformPictureStaysUniformGrowingAndShrinking)
+{
+    const auto src = Solid(7, 5, 60, 90, 120, 200);  // already premultiplied (all below alpha)
+    for (auto size : {std::make_pair(11, 8), std::make_pair(3, 2), std::make_pair(1, 1), std::make_pair(16, 3)}) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(size.first * size.second) * 4);
+        ASSERT_TRUE(ScalePixels(src.data(), 7, 5, out.data(), out.size(), size.first, size.second));
+        EXPECT_EQ(out, Solid(size.first, size.second, 60, 90, 120, 200)) << size.first << "x" << size.second;
+    }
+}
+
+TEST(WizardScale, ShrinkingAveragesAndGrowingBlendsBetweenNeighbours)
+{
+    // Black and white columns shrink to grey.
+    std::vector<std::uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255, 255, 255, 255, 255};
+    std::vector<std::uint8_t> out(4);
+    ASSERT_TRUE(ScalePixels(src.data(), 4, 1, out.data(), out.size(), 1, 1));
+    EXPECT_NEAR(out[0], 128, 1);
+    EXPECT_EQ(out[3], 255);
+
+    // Black to white over 2 pixels grown to 8: rises step by step, ends at the source values.
+    src = {0, 0, 0, 255, 255, 255, 255, 255};
+    out.assign(8 * 4, 0);
+    ASSERT_TRUE(ScalePixels(src.data(), 2, 1, out.data(), out.size(), 8, 1));
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[7 * 4], 255);
+    for (int x = 1; x < 8; ++x)
+        EXPECT_GE(out[static_cast<std::size_t>(x) * 4], out[static_cast<std::size_t>(x - 1) * 4]) << x;
+    EXPECT_GT(out[3 * 4], 0);
+    EXPECT_LT(out[4 * 4], 255);
+}
+
+TEST(WizardScale, AlphaIsFilteredAndNoColourExceedsIt)
+{
+    // An opaque red pixel beside a transparent one: the edge gets part alpha, and stays red
+    // (no dark fringe from the transparent pixel's colour).
+    std::vector<std::uint8_t> src = {0, 0, 255, 255, 0, 0, 0, 0};
+    std::vector<std::uint8_t> out(6 * 4);
+    ASSERT_TRUE(ScalePixels(src.data(), 2, 1, out.data(), out.size(), 6, 1));
+    bool partly = false;
+    for (int x = 0; x < 6; ++x) {
+        const std::uint8_t* p = &out[static_cast<std::size_t>(x) * 4];
+        EXPECT_LE(p[2], p[3]) << x;
+        EXPECT_EQ(p[0], 0) << x;
+        if (p[3] > 0 && p[3] < 255) {
+            partly = true;
+            EXPECT_NEAR(p[2], p[3], 1) << x;  // un-premultiplied it is still full red
+        }
+    }
+    EXPECT_TRUE(partly);
+}
+
+TEST(WizardScale, RefusesEmptySizesAndShortBuffers)
+{
+    const auto src = Solid(2, 2, 1, 2, 3, 4);
+    std::vector<std::uint8_t> out(16, 0xAB);
+    EXPECT_FALSE(ScalePixels(src.data(), 2, 2, out.data(), out.size(), 0, 2));
+    EXPECT_FALSE(ScalePixels(src.data(), 0, 2, out.data(), out.size(), 2, 2));
+    EXPECT_FALSE(ScalePixels(src.data(), 2, 2, out.data(), 15, 2, 2));
+    EXPECT_FALSE(ScalePixels(nullptr, 2, 2, out.data(), out.size(), 2, 2));
+    EXPECT_EQ(out, std::vector<std::uint8_t>(16, 0xAB));
+}
+
+TEST(WizardScale, FitKeepsProportionsInsideTheBox)
+{
+    std::int32_t w = 0, h = 0;
+    FitInto(72, 72, 51, 49, &w, &h);
+    EXPECT_EQ(w, 49);
+    EXPECT_EQ(h, 49);
+    FitInto(72, 72, 77, 71, &w, &h);
+    EXPECT_EQ(w, 71);
+    EXPECT_EQ(h, 71);
+    FitInto(100, 50, 30, 40, &w, &h);
+    EXPECT_EQ(w, 30);
+    EXPECT_EQ(h, 15);
+    FitInto(1, 1000, 10, 10, &w, &h);  // never below one pixel
+    EXPECT_EQ(w, 1);
+    EXPECT_EQ(h, 10);
+}
+
 }  // namespace
 
 namespace {
@@ -235,6 +440,45 @@ std::vector<std::uint8_t> ReadResource(const char* name)
         std::fclose(f);
     }
     return bytes;
+}
+
+// A BMP file's bitmap as the resource compiler keeps it: without the 14-byte file header.
+TEST(WizardImage, SideAndHeaderPicturesAreReadableBitmaps)
+{
+    auto side = ReadResource("side.bmp");
+    ASSERT_GT(side.size(), 14u);
+    BitmapImage img;
+    ASSERT_TRUE(ParseBitmap(side.data() + 14, side.size() - 14, &img));
+    EXPECT_EQ(img.width, 164);  // the band's width at 96 pixels per inch
+    EXPECT_EQ(img.height, 281);
+
+    auto header = ReadResource("header.bmp");
+    ASSERT_GT(header.size(), 14u);
+    ASSERT_TRUE(ParseBitmap(header.data() + 14, header.size() - 14, &img));
+    EXPECT_EQ(img.bitCount, 32);
+    const auto pixels = PremultipliedPixels(img);
+    bool clear = false, partly = false;
+    for (std::size_t i = 3; i < pixels.size(); i += 4) {
+        clear |= pixels[i] == 0;
+        partly |= pixels[i] != 0 && pixels[i] != 255;
+    }
+    EXPECT_TRUE(clear && partly);  // transparent corners and soft edges
+}
+
+TEST(WizardImage, IconCarries16And32And48Pixels)
+{
+    const auto ico = ReadResource("wizard.ico");
+    ASSERT_GE(ico.size(), 6u);
+    const std::size_t count = ico[4] | (ico[5] << 8);
+    ASSERT_GE(ico.size(), 6 + 16 * count);
+    std::vector<int> sizes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* entry = &ico[6 + 16 * i];
+        sizes.push_back(entry[0]);
+        EXPECT_EQ(entry[0], entry[1]);
+        EXPECT_EQ(entry[6], 32);  // 32 bits per pixel, with alpha
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48}));
 }
 
 TEST(WizardImage, ProgramPicturesAre32By32WithAlphaAndFooter)

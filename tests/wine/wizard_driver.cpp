@@ -1,20 +1,26 @@
 // Drives the wizard from outside: finds each page by its caption and controls, checks its
-// texts and states, saves a picture of it (BMP of the page's screen area) and presses its
-// buttons. Every wait is bounded. Usage: wizard_driver MODE SHOT_DIR, MODE one of
-// walk, restart_failed, failed, refused (the test host) or installer (the real one, walked
-// like walk). Exits 0 when every check held.
+// texts and states, has the wizard's process measure every text of the page in its own
+// font (wizard_fit.h), saves a picture of it (BMP of the page's screen area) and presses
+// its buttons. Every wait is bounded. Usage: wizard_driver MODE SHOT_DIR [EDITION], MODE
+// one of walk, restart, restart_failed, failed, refused (the test host) or installer (the
+// real one, walked like walk, without the fit check); EDITION workstation (the default) or
+// server. Exits 0 when every check held.
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "wizard_fit.h"
+
 namespace {
 
-const char CAPTION[] = "Setup - Tessaport RDP Edition - Workstation";
-const char PRODUCT[] = "Tessaport RDP Edition - Workstation";
+std::string PRODUCT = "Tessaport RDP Edition - Workstation";
+std::string CAPTION = "Setup - " + PRODUCT;
+const char PROGRESS_SHOWN_EVENT[] = "TessaportWizardProgressShown";
 int g_failures = 0;
 bool g_installer = false;  // the real installer: its own licence, a real installation
 std::string g_shots;
@@ -69,7 +75,7 @@ void Click(HWND page, int id)
 HWND WaitPage(int id, DWORD limitMs = 15000)
 {
     for (DWORD waited = 0; waited < limitMs; waited += 100) {
-        HWND page = ::FindWindowA(nullptr, CAPTION);
+        HWND page = ::FindWindowA(nullptr, CAPTION.c_str());
         if (page && ::IsWindowVisible(page) && ::GetDlgItem(page, id))
             return page;
         ::Sleep(100);
@@ -87,10 +93,97 @@ bool WaitFor(HWND page, int id, bool enabled, DWORD limitMs = 15000)
     return false;
 }
 
-// Writes the page's area of the screen as a 24-bit BMP.
+// Has the wizard's process measure the page's texts; reports each text that does not fit,
+// and the font faces the page got.
+void FitCheck(HWND page, const char* name)
+{
+    static const UINT message = ::RegisterWindowMessageA(FIT_CHECK_MESSAGE);
+    ::DeleteFileA(FIT_CHECK_FILE);
+    DWORD_PTR answer = 0;
+    ::SendMessageTimeoutA(page, message, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    FILE* in = std::fopen(FIT_CHECK_FILE, "rb");
+    int fitting = 0, failing = 0;
+    std::string dpi = "?";
+    char line[4096];
+    while (in && std::fgets(line, sizeof(line), in)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        const size_t tab = text.find('\t');
+        const std::string kind = text.substr(0, tab);
+        const std::string rest = tab == std::string::npos ? std::string() : text.substr(tab + 1);
+        if (kind == "dpi") {
+            dpi = rest;
+        } else if (kind == "face") {
+            std::printf("face: %s %s dpi: %s\n", name, dpi.c_str(), rest.c_str());
+        } else if (kind == "ok") {
+            ++fitting;
+        } else {
+            ++failing;
+            Check(false, std::string("fit ") + name + " at " + dpi + " dpi: " + rest);
+        }
+    }
+    if (in)
+        std::fclose(in);
+    Check(fitting > 0 && failing == 0,
+          std::string("fit ") + name + " at " + dpi + " dpi: " + std::to_string(fitting) + " text(s) fit, " +
+              std::to_string(failing) + " do not");
+}
+
+// The colour at a point of the page (window coordinates) in a bottom-up 24-bit picture.
+COLORREF PixelAt(const BYTE* bits, int w, int h, DWORD stride, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= w || y >= h)
+        return CLR_INVALID;
+    const BYTE* p = bits + static_cast<DWORD>(h - 1 - y) * stride + static_cast<DWORD>(x) * 3;
+    return RGB(p[2], p[1], p[0]);
+}
+
+// The pictures' own blue, not the page's grey or white: the pictures are drawn blue.
+bool Blue(COLORREF c)
+{
+    return c != CLR_INVALID && GetBValue(c) > GetRValue(c) + 40;
+}
+
+bool Light(COLORREF c)
+{
+    return c != CLR_INVALID && GetRValue(c) > 200 && GetGValue(c) > 200 && GetBValue(c) > 200;
+}
+
+// The side picture reaches every corner of its band; the header picture fills its place
+// from top to bottom and its transparent corners show the white band (alpha kept).
+void CheckPictures(HWND page, const RECT& window, const BYTE* bits, int w, int h, DWORD stride, const char* name)
+{
+    RECT side = {0, 0, 0, 0}, header = {0, 0, 0, 0};
+    HWND sideItem = ::GetDlgItem(page, 1013), headerItem = ::GetDlgItem(page, 1014);
+    if (sideItem && ::IsWindowVisible(sideItem) && ::GetWindowRect(sideItem, &side)) {
+        ::OffsetRect(&side, -window.left, -window.top);
+        bool filled = true;
+        for (int x : {side.left + 2, side.right - 3})
+            for (int y : {side.top + 2, side.bottom - 3})
+                filled = filled && Blue(PixelAt(bits, w, h, stride, x, y));
+        Check(filled, std::string("side picture fills its band on ") + name);
+    }
+    if (headerItem && ::IsWindowVisible(headerItem) && ::GetWindowRect(headerItem, &header)) {
+        ::OffsetRect(&header, -window.left, -window.top);
+        const int x = (header.left + header.right) / 2, tall = header.bottom - header.top;
+        Check(Blue(PixelAt(bits, w, h, stride, x, header.top + tall / 10)) &&
+                  Blue(PixelAt(bits, w, h, stride, x, header.bottom - 1 - tall / 10)),
+              std::string("header picture fills its place on ") + name);
+        bool corners = true;
+        for (int cx : {header.left + 1, header.right - 2})
+            for (int cy : {header.top + 1, header.bottom - 2})
+                corners = corners && Light(PixelAt(bits, w, h, stride, cx, cy));
+        Check(corners, std::string("header picture's corners are transparent on ") + name);
+    }
+}
+
+// Checks the page's texts, then writes the page's area of the screen as a 24-bit BMP.
 void Shot(HWND page, const char* name)
 {
     ::Sleep(400);  // let the page finish painting
+    if (!g_installer)
+        FitCheck(page, name);
     RECT r;
     if (!page || !::GetWindowRect(page, &r)) {
         Check(false, std::string("screenshot ") + name);
@@ -116,6 +209,8 @@ void Shot(HWND page, const char* name)
         ::SelectObject(memory, old);
         const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
         const DWORD size = stride * static_cast<DWORD>(h);
+        if (ok)
+            CheckPictures(page, r, static_cast<const BYTE*>(bits), w, h, stride, name);
         BITMAPFILEHEADER file;
         std::memset(&file, 0, sizeof(file));
         file.bfType = 0x4D42;
@@ -139,15 +234,49 @@ void Shot(HWND page, const char* name)
     Check(ok, std::string("screenshot ") + name);
 }
 
+// Lets the test host's simulated installation end.
+void ProgressShown()
+{
+    HANDLE event = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, PROGRESS_SHOWN_EVENT);
+    if (!event)
+        return;  // the real installer does not wait
+    ::SetEvent(event);
+    ::CloseHandle(event);
+}
+
+// The licence can be scrolled and selected, but typing does not change it.
+void LicenceReadOnly(HWND page, const std::string& licence)
+{
+    HWND text = ::GetDlgItem(page, 1007);
+    Check((::GetWindowLongA(text, GWL_STYLE) & ES_READONLY) != 0, "licence text control is read-only");
+    DWORD_PTR first = 0, selection = 0;
+    ::SendMessageTimeoutA(text, WM_VSCROLL, SB_PAGEDOWN, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+    ::SendMessageTimeoutA(text, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &first);
+    Check(first > 0, "licence text scrolls");
+    ::SendMessageTimeoutA(text, WM_VSCROLL, SB_TOP, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+    ::SendMessageTimeoutA(text, EM_SETSEL, 0, 7, SMTO_ABORTIFHUNG, 2000, nullptr);
+    ::SendMessageTimeoutA(text, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &selection);
+    Check(LOWORD(selection) == 0 && HIWORD(selection) == 7, "licence text can be selected");
+    // Typing over the selection, then deleting and pasting: none of it may change the text.
+    ::PostMessageA(text, WM_CHAR, 'x', 0);
+    ::PostMessageA(text, WM_KEYDOWN, VK_DELETE, 0);
+    ::PostMessageA(text, WM_KEYDOWN, VK_BACK, 0);
+    ::PostMessageA(text, WM_CHAR, VK_BACK, 0);
+    ::PostMessageA(text, WM_PASTE, 0, 0);
+    ::Sleep(300);
+    Check(ItemText(page, 1007) == licence, "typing does not change the licence text");
+    ::SendMessageTimeoutA(text, EM_SETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
 // Waits for the closing page with control id; message boxes that the installation shows
 // meanwhile are reported (as failures) and dismissed, so that the run can end.
 HWND WaitClosingPage(int id, DWORD limitMs)
 {
     for (DWORD waited = 0; waited < limitMs; waited += 100) {
-        HWND page = ::FindWindowA(nullptr, CAPTION);
+        HWND page = ::FindWindowA(nullptr, CAPTION.c_str());
         if (page && ::IsWindowVisible(page) && ::GetDlgItem(page, id) && ::GetDlgItem(page, 1013))
             return page;
-        HWND box = ::FindWindowA("#32770", PRODUCT);
+        HWND box = ::FindWindowA("#32770", PRODUCT.c_str());
         if (box && ::IsWindowVisible(box)) {
             Check(false, "no message box during the installation; it said: " + ItemText(box, 0xFFFF));
             ::PostMessageA(::GetDlgItem(box, IDOK) ? ::GetDlgItem(box, IDOK) : ::GetDlgItem(box, IDCANCEL),
@@ -177,8 +306,8 @@ int Walk()
     Check(Enabled(page, IDOK), "welcome Next enabled after the check");
     Check(!Enabled(page, 1000), "welcome Back disabled");
     Check(ItemText(page, 1001) == std::string("Welcome to ") + PRODUCT + " Version 3.7 Setup Wizard", "welcome title");
-    Check(ItemText(page, 1002).find("The Setup Wizard will allow you to install Tessaport RDP Edition - "
-                                    "Workstation Version 3.7 on your computer.") == 0,
+    Check(ItemText(page, 1002).find("The Setup Wizard will allow you to install " + PRODUCT +
+                                    " Version 3.7 on your computer.") == 0,
           "welcome body");
     Check(TextOf(page) == CAPTION, "caption");
     Shot(page, "01_welcome");
@@ -194,6 +323,7 @@ int Walk()
     Check(g_installer ? licence.size() > 100 : licence.find("Licence agreement for the test host") != std::string::npos,
           "licence text streamed in");
     Shot(page, "02_license");
+    LicenceReadOnly(page, licence);
     Click(page, 1008);
     Check(WaitFor(page, IDOK, true, 3000), "accepting enables Next");
     Click(page, 1000);  // back to the welcome page, then forward again
@@ -282,6 +412,7 @@ int Walk()
     Check(climbing, "progress bar climbs");
     Check(ItemText(page, 1027) != "Task:", "task label set by the installation");
     Shot(page, "07_progress");
+    ProgressShown();
 
     page = WaitClosingPage(1030, g_installer ? 180000 : 30000);
     Check(page != nullptr, "finish page shown");
@@ -317,10 +448,13 @@ HWND RunToClosingPage(int closingId)
         Click(page, IDOK);
     }
     WaitPage(1029);
+    ProgressShown();
     return WaitClosingPage(closingId, 30000);
 }
 
-int RestartFailed()
+// restored: the rollback brought the machine back, so the page may say so; otherwise it
+// must not.
+int RestartFailed(bool restored)
 {
     HWND page = RunToClosingPage(1008);
     Check(page != nullptr, "restart page shown");
@@ -329,24 +463,44 @@ int RestartFailed()
     Check(ItemText(page, 1001) == std::string("Setup Wizard did not complete the installation of ") + PRODUCT +
                                       " on your computer.",
           "failed title");
-    Check(ItemText(page, 1002).find("but some files were in use") != std::string::npos, "restart failure body");
+    const std::string body = ItemText(page, 1002);
+    Check(body.find("some files were in use") != std::string::npos, "restart failure body");
+    Check((body.find("has restored your system") != std::string::npos) == restored, "restoration claimed only when true");
     Check(Checked(page, 1008) && !Checked(page, 1009), "restart now preselected");
-    Shot(page, "09_restart_failed");
+    Shot(page, restored ? "09_restart_failed" : "13_restart_failed_unrestored");
     Click(page, 1009);
     ::Sleep(200);
     ::PostMessageA(page, WM_COMMAND, IDOK, 0);  // Enter: must finish, never act as Next
     return 0;
 }
 
-int Failed()
+int Restart()
+{
+    HWND page = RunToClosingPage(1008);
+    Check(page != nullptr, "restart page shown");
+    if (!page)
+        return 1;
+    Check(ItemText(page, 1001) == "Completing " + PRODUCT + " Setup Wizard.", "restart page title");
+    Check(ItemText(page, 1002) == "To complete the installation of " + PRODUCT +
+                                      ", the Setup must restart your computer. Would you like to restart now?",
+          "restart page body");
+    Check(Checked(page, 1008) && !Checked(page, 1009), "restart now preselected");
+    Shot(page, "12_restart");
+    Click(page, IDCANCEL);  // Finish with "Yes, restart" chosen
+    return 0;
+}
+
+int Failed(bool restored)
 {
     HWND page = RunToClosingPage(1030);
     Check(page != nullptr, "finish page shown after a failure");
     if (!page)
         return 1;
     Check(!Visible(page, 1030) && !Visible(page, 1033), "no offers after a failure");
-    Check(ItemText(page, 1002).find("Error occured while installing") == 0, "failure body");
-    Shot(page, "10_finish_failed");
+    const std::string body = ItemText(page, 1002);
+    Check(body.find("Error occured while installing") == 0, "failure body");
+    Check((body.find("has restored your system") != std::string::npos) == restored, "restoration claimed only when true");
+    Shot(page, restored ? "10_finish_failed" : "14_finish_failed_unrestored");
     Click(page, IDCANCEL);
     return 0;
 }
@@ -369,19 +523,25 @@ int Refused()
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::printf("usage: wizard_driver MODE SHOT_DIR\n");
+        std::printf("usage: wizard_driver MODE SHOT_DIR [EDITION]\n");
         return 2;
     }
     g_shots = argv[2];
+    if (argc > 3 && std::string(argv[3]) == "server") {
+        PRODUCT = "Tessaport RDP Edition - Server";
+        CAPTION = "Setup - " + PRODUCT;
+    }
     const std::string mode = argv[1];
     int rc = 2;
     g_installer = mode == "installer";
     if (mode == "walk" || mode == "installer")
         rc = Walk();
-    else if (mode == "restart_failed")
-        rc = RestartFailed();
-    else if (mode == "failed")
-        rc = Failed();
+    else if (mode == "restart")
+        rc = Restart();
+    else if (mode == "restart_failed" || mode == "restart_unrestored")
+        rc = RestartFailed(mode == "restart_failed");
+    else if (mode == "failed" || mode == "failed_unrestored")
+        rc = Failed(mode == "failed");
     else if (mode == "refused")
         rc = Refused();
     std::printf("%d check(s) failed\n", g_failures);

@@ -1,8 +1,10 @@
 // Shows the wizard with a stand-in application: the package check, the licence and the
 // installation are simulated, so that the pages can be driven and looked at on their own.
-// Switches: -fail (the installation fails), -restart (it asks for a restart),
-// -refuse (the version check refuses). Writes what the wizard left in the options to
-// wizard_host_result.txt and exits with RunWizard's result.
+// Switches: -fail (the installation fails; with -unrestored its rollback fell short),
+// -restart (it asks for a restart), -refuse (the version check refuses), -server (the
+// server edition's product name).
+// Writes what the wizard left in the options to wizard_host_result.txt and exits with
+// RunWizard's result. The pages answer the driver's fit check (wizard_fit.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -10,19 +12,30 @@
 #include <string>
 
 #include "ui/wizard.h"
+#include "wizard_fit.h"
 
 namespace {
 
+// Long enough to need the scroll bar.
+#define LICENSE_PARAGRAPH "This paragraph of the test host's licence text makes the text longer than its control. \\par\\par "
 const char LICENSE_RTF[] =
     "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\fs18 {\\b Licence agreement for the test host}\\par\\par "
     "This is the licence text the test host hands to the licence page. It is streamed into "
-    "the text control as RTF every time the page opens.\\par}";
+    "the text control as RTF every time the page opens.\\par\\par " LICENSE_PARAGRAPH LICENSE_PARAGRAPH
+    LICENSE_PARAGRAPH LICENSE_PARAGRAPH LICENSE_PARAGRAPH LICENSE_PARAGRAPH LICENSE_PARAGRAPH "}";
+
+// The driver sets it once it has looked at the progress page; the simulated installation
+// waits for it (bounded) before it ends, so the page is there to be looked at.
+const char PROGRESS_SHOWN_EVENT[] = "TessaportWizardProgressShown";
 
 class CTestHost : public IWizardHost {
 public:
     bool m_fail = false;
+    bool m_unrestored = false;  // the rollback could not bring the machine back
     bool m_restart = false;
     bool m_refuse = false;
+    const char* m_product = "Tessaport RDP Edition - Workstation";
+    HANDLE m_progressShown = nullptr;
     InstallOptions m_options;
     std::int32_t m_restartFlag = 0;
     std::int32_t m_failed = 0;
@@ -35,7 +48,7 @@ public:
     HANDLE m_worker = nullptr;
 
     InstallOptions& WizardOptions() override { return m_options; }
-    const char* ProductDisplayName() const override { return "Tessaport RDP Edition - Workstation"; }
+    const char* ProductDisplayName() const override { return m_product; }
     const char* VersionText() const override { return "Version 3.7"; }
     int CheckInstalledVersion(std::string* message) override
     {
@@ -65,12 +78,14 @@ public:
         for (int i = 0; i < 3; ++i) {
             *self->m_target = 10 + i * 15;
             ::SetWindowTextA(self->m_label, tasks[i]);
-            ::Sleep(2000);
+            ::Sleep(300);
         }
+        if (self->m_progressShown)
+            ::WaitForSingleObject(self->m_progressShown, 15000);
         if (self->m_restart)
             self->m_restartFlag = 1;
         if (self->m_fail) {
-            self->m_failed = 1;
+            self->m_failed = self->m_unrestored ? INSTALL_FAILED_NOT_RESTORED : INSTALL_FAILED;
             *self->m_value = 120;
         } else {
             *self->m_value = 95;
@@ -108,15 +123,22 @@ public:
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     CTestHost host;
+    if (std::strstr(commandLine, "-server"))
+        host.m_product = "Tessaport RDP Edition - Server";
     host.m_fail = std::strstr(commandLine, "-fail") != nullptr;
+    host.m_unrestored = std::strstr(commandLine, "-unrestored") != nullptr;
     host.m_restart = std::strstr(commandLine, "-restart") != nullptr;
     host.m_refuse = std::strstr(commandLine, "-refuse") != nullptr;
-    host.m_options.targetFolder = "C:\\Program Files\\Tessaport RDP Edition - Workstation";
-    host.m_options.startMenuFolder = "Tessaport RDP Edition - Workstation";
+    host.m_options.targetFolder = std::string("C:\\Program Files\\") + host.m_product;
+    host.m_options.startMenuFolder = host.m_product;
     host.m_options.openQuickStart = 0;  // nothing to open in a test prefix
+    host.m_progressShown = ::CreateEventA(nullptr, TRUE, FALSE, PROGRESS_SHOWN_EVENT);
 
+    CFitCheck fit(host.m_product, host.VersionText());
     bool restartShown = false;
     const int result = RunWizard(host, &restartShown);
+    if (host.m_progressShown)
+        ::CloseHandle(host.m_progressShown);
 
     FILE* out = std::fopen("wizard_host_result.txt", "wb");
     if (out) {
@@ -127,6 +149,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
                      host.m_options.desktopIcon, host.m_options.quickLaunchIcon, host.m_options.firewallRules,
                      host.m_options.licenceAccepted);
         std::fprintf(out, "launch=%d\n", host.m_options.launchProgram);
+        std::fprintf(out, "fitCheck=%d\n", fit.Installed() ? 1 : 0);
         std::fclose(out);
     }
     return result;

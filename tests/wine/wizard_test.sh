@@ -1,88 +1,160 @@
 #!/usr/bin/env bash
 # wizard_test.sh WINDOWS_DIR TEMPLATE WORK_DIR SHOT_DIR
-# Shows the wizard under Xvfb in a fresh prefix per case, walks it with the driver, checks
-# what the wizard left behind and keeps a PNG of every page in SHOT_DIR.
+# Shows the wizard under Xvfb and walks it with the driver: one fresh prefix per session
+# (an edition's texts at one DPI setting), several wizard runs in it. Checks what the
+# wizard left behind, that every text fits its control, and keeps a PNG of every page in
+# SHOT_DIR, named after the session.
 set -uo pipefail
 windows=$1 template=$2 work=$3 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
 [ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+# The dialogs' "MS Shell Dlg" is Tahoma, as on Windows 7. Debian's Wine does not find the
+# fonts that fonts-wine brings, so each prefix gets Tahoma (and Marlett, for the caption
+# buttons) in its own Fonts folder; Arial and Verdana are replaced by fonts of the same
+# (Liberation Sans) or near (DejaVu Sans) metrics.
+wine_fonts=/usr/share/wine/fonts
+for f in tahoma.ttf tahomabd.ttf marlett.ttf; do
+    [ -f "$wine_fonts/$f" ] || { echo "FAIL: $wine_fonts/$f missing (Debian package fonts-wine)"; exit 1; }
+done
+[ -f /usr/share/fonts/truetype/liberation/LiberationSans-Bold.ttf ] ||
+    { echo "FAIL: Liberation Sans missing (Debian package fonts-liberation)"; exit 1; }
 mkdir -p "$work" "$shots"
+work=$(cd "$work" && pwd) shots=$(cd "$shots" && pwd)  # Wine wants absolute paths
 failures=0
 
-# run_case NAME DRIVER_MODE PROGRAM "SWITCHES" EXPECTED_LINES...
-# An expected line is a line of the test host's result file, or "file:PATH" (under drive_c)
-# that must exist after the run.
-run_case() {
-    local name=$1 mode=$2 program=$3 switches=$4
-    shift 4
-    # WIZARD_CASES="a b" runs only the cases named.
+# session NAME DPI EDITION, then run MODE PROGRAM "SWITCHES" EXPECTED_LINES... for each
+# wizard run, then end_session. An expected line is a line of the test host's result file,
+# "rc=N" (the program's exit code) or "file:PATH" (under drive_c) that must exist after it.
+# WIZARD_CASES="a b" runs only the sessions named.
+session() {
+    s_name=$1 s_dpi=$2 s_edition=$3
+    s_runs=() s_expect=()
+}
+run() {
+    local mode=$1 program=$2 switches=$3
+    shift 3
+    s_runs+=("$mode"$'\t'"$program"$'\t'"$switches")
+    s_expect+=("$(printf '%s\n' "$@")")
+}
+end_session() {
+    local name=$s_name
     if [ -n "${WIZARD_CASES:-}" ] && [[ " $WIZARD_CASES " != *" $name "* ]]; then return; fi
     local prefix=$work/$name
-    rm -rf "$prefix" "$prefix.shots"
+    rm -rf "$prefix" "$prefix".* "$shots/${name}"_*.png
     cp -a "$template" "$prefix"
     mkdir -p "$prefix.shots"
-    cp "$windows/$program" "$windows/wizard_driver.exe" "$prefix/drive_c/"
+    ln -s "$wine_fonts/tahoma.ttf" "$wine_fonts/tahomabd.ttf" "$wine_fonts/marlett.ttf" "$prefix/drive_c/windows/Fonts/"
+    # The look: the DPI setting, the fonts, and a virtual desktop that draws the captions
+    # (and hides a page at once: without a window manager Wine waits 2 s for each).
+    printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Control Panel\Desktop]' \
+        "\"LogPixels\"=dword:$(printf %08x "$s_dpi")" "" '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+        '"Arial"="Liberation Sans"' '"Verdana"="DejaVu Sans"' "" '[HKEY_CURRENT_USER\Software\Wine\Explorer]' \
+        '"Desktop"="Default"' "" '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1200x1000"' \
+        >"$prefix/drive_c/wizard_look.reg"
+    cp "$windows/wizard_driver.exe" "$prefix/drive_c/"
+    local entry
+    for entry in "${s_runs[@]}"; do
+        IFS=$'\t' read -r _ program _ <<<"$entry"
+        cp "$windows/$program" "$prefix/drive_c/"
+    done
+    printf '%s\n' "${s_runs[@]}" >"$prefix.runs"
+    local started=$(date +%s)
     (
         source "$here/wine_env.sh" "$prefix"
         cd "$prefix/drive_c"
-        export P=$prefix MODE=$mode PROGRAM=$program SWITCHES=$switches SHOTS_WIN="Z:${prefix//\//\\}.shots"
-        timeout --kill-after=10 150 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-            wine "C:\\$PROGRAM" $SWITCHES >"$P.host.out" 2>"$P.host.err" &
-            host=$!
-            wine "C:\\wizard_driver.exe" "$MODE" "$SHOTS_WIN" >"$P.driver.out" 2>"$P.driver.err"
-            echo $? >"$P.driver.rc"
-            for i in $(seq 1 300); do kill -0 $host 2>/dev/null || break; sleep 0.1; done
-            if kill -0 $host 2>/dev/null; then echo "FAIL: wizard still open" >>"$P.driver.out"
-            else wait $host; echo $? >"$P.host.rc"; fi
+        export P=$prefix EDITION=$s_edition SHOTS_WIN="Z:${prefix//\//\\}.shots"
+        timeout --kill-after=10 $((60 + 45 * ${#s_runs[@]})) xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+            # One Wine session for all runs (each new one would start its services again).
+            # Each program reads the look at its start: set it before the first window.
+            wineserver -p
+            wine reg import "C:\\wizard_look.reg" >"$P.reg.out" 2>&1
+            i=0
+            while IFS=$'"'"'\t'"'"' read -r mode program switches; do
+                i=$((i + 1))
+                start=$(date +%s)
+                rm -f wizard_host_result.txt
+                wine "C:\\$program" $switches >"$P.$i.host.out" 2>"$P.$i.host.err" &
+                host=$!
+                wine "C:\\wizard_driver.exe" "$mode" "$SHOTS_WIN" "$EDITION" >"$P.$i.driver.out" 2>"$P.$i.driver.err"
+                echo $? >"$P.$i.driver.rc"
+                for t in $(seq 1 300); do kill -0 $host 2>/dev/null || break; sleep 0.1; done
+                if kill -0 $host 2>/dev/null; then
+                    echo "FAIL: wizard still open" >>"$P.$i.driver.out"
+                    kill $host
+                else
+                    wait $host; echo $? >"$P.$i.host.rc"
+                fi
+                cp wizard_host_result.txt "$P.$i.result" 2>/dev/null
+                echo $(( $(date +%s) - start )) >"$P.$i.seconds"
+            done <"$P.runs"
             timeout 30 wineserver -k
             true
         '
     )
-    cat "$prefix.driver.out"
-    local ok=1
-    [ "$(cat "$prefix.driver.rc" 2>/dev/null)" = 0 ] || ok=0
-    for line in "$@"; do
-        if [ "${line#file:}" != "$line" ]; then
-            if [ -f "$prefix/drive_c/${line#file:}" ]; then echo "ok: $name left ${line#file:}"
-            else echo "FAIL: $name should leave ${line#file:}"; ok=0; fi
-            continue
-        fi
-        if [ "${line#rc=}" != "$line" ]; then
-            if [ "$(cat "$prefix.host.rc" 2>/dev/null)" = "${line#rc=}" ]; then echo "ok: $name exit code ${line#rc=}"
-            else echo "FAIL: $name exit code $(cat "$prefix.host.rc" 2>/dev/null), not ${line#rc=}"; ok=0; fi
-            continue
-        fi
-        if grep -qxF "$line" "$prefix/drive_c/wizard_host_result.txt" 2>/dev/null; then
-            echo "ok: $name left $line"
-        else
-            echo "FAIL: $name should leave $line"; ok=0
-        fi
+    local ok=1 i=0
+    for entry in "${s_runs[@]}"; do
+        i=$((i + 1))
+        echo "--- $name run $i: ${entry//$'\t'/ } ($(cat "$prefix.$i.seconds" 2>/dev/null) s)"
+        cat "$prefix.$i.driver.out" 2>/dev/null
+        [ "$(cat "$prefix.$i.driver.rc" 2>/dev/null)" = 0 ] || { echo "FAIL: $name run $i: the driver's checks"; ok=0; }
+        local line
+        while IFS= read -r line; do
+            [ -n "$line" ] || continue
+            if [ "${line#file:}" != "$line" ]; then
+                if [ -f "$prefix/drive_c/${line#file:}" ]; then echo "ok: left ${line#file:}"
+                else echo "FAIL: should leave ${line#file:}"; ok=0; fi
+            elif [ "${line#rc=}" != "$line" ]; then
+                local rc; rc=$(cat "$prefix.$i.host.rc" 2>/dev/null)
+                if [ "$rc" = "${line#rc=}" ]; then echo "ok: exit code $rc"
+                else echo "FAIL: exit code $rc, not ${line#rc=}"; ok=0; fi
+            elif grep -qxF "$line" "$prefix.$i.result" 2>/dev/null; then
+                echo "ok: left $line"
+            else
+                echo "FAIL: should leave $line"; ok=0
+            fi
+        done <<<"${s_expect[$((i - 1))]}"
     done
+    local bmp
     for bmp in "$prefix.shots"/*.bmp; do
         [ -f "$bmp" ] || continue
-        local tag=""
-        [ "$name" = installer ] && tag=installer_  # the real installer's pages beside the host's
-        convert "$bmp" "$shots/$tag$(basename "${bmp%.bmp}").png" || ok=0
+        convert "$bmp" "$shots/${name}_$(basename "${bmp%.bmp}").png" || ok=0
     done
+    echo "$name took $(( $(date +%s) - started )) s"
     if [ "$ok" = 1 ]; then
         echo "PASS: $name"
-        rm -rf "$prefix"
+        rm -rf "$prefix" "$prefix".*
     else
         echo "FAIL: $name (prefix kept at $prefix)"
-        cat "$prefix.host.err" 2>/dev/null | tail -20
+        tail -20 "$prefix".*.host.err 2>/dev/null
         failures=$((failures + 1))
     fi
 }
 
-run_case walk walk wizard_host.exe "" "rc=1" "result=1" "restartPageShown=0" "target=C:\\Apps\\Tessaport" \
-    "startMenu=Tessaport RDP Edition - Workstation" "desktop=1" "quickLaunch=0" "firewall=0" "licence=1" "launch=0"
-run_case restart_failed restart_failed wizard_host.exe "-restart -fail" "result=1" "restartPageShown=1" \
-    "restartFlag=0" "restartCalls=0"
-run_case failed failed wizard_host.exe "-fail" "result=1" "restartPageShown=0"
-run_case refused refused wizard_host.exe "-refuse" "rc=0" "result=0"
+# Every page of the test host, with an edition's texts at 96 and at 144 pixels per inch.
+for dpi in 96 144; do
+    for edition in workstation server; do
+        flag=""
+        [ "$edition" = server ] && flag="-server"
+        product="Tessaport RDP Edition - Workstation"
+        [ "$edition" = server ] && product="Tessaport RDP Edition - Server"
+        session "${edition}_${dpi}dpi" "$dpi" "$edition"
+        run walk wizard_host.exe "$flag" "rc=1" "result=1" "restartPageShown=0" "target=C:\\Apps\\Tessaport" \
+            "startMenu=$product" "desktop=1" "quickLaunch=0" "firewall=0" "licence=1" "launch=0" "fitCheck=1"
+        run restart wizard_host.exe "$flag -restart" "result=1" "restartPageShown=1" "restartFlag=1" "restartCalls=1"
+        run restart_failed wizard_host.exe "$flag -restart -fail" "result=1" "restartPageShown=1" \
+            "restartFlag=0" "restartCalls=0"
+        run failed wizard_host.exe "$flag -fail" "result=1" "restartPageShown=0"
+        run failed_unrestored wizard_host.exe "$flag -fail -unrestored" "result=1" "restartPageShown=0"
+        run restart_unrestored wizard_host.exe "$flag -restart -fail -unrestored" "result=1" "restartPageShown=1"
+        run refused wizard_host.exe "$flag -refuse" "rc=0" "result=0"
+        end_session
+    done
+done
 # The real installer, when it has been built: a whole interactive installation.
 if [ -f "$windows/tsport_workstation_setup.exe" ]; then
-    run_case installer installer tsport_workstation_setup.exe "" "rc=0" "file:Tessaport/tessaportws.exe"
+    session installer 96 workstation
+    run installer tsport_workstation_setup.exe "" "rc=0" "file:Tessaport/tessaportws.exe"
+    end_session
 fi
-echo "$failures case(s) failed"
+echo "$failures session(s) failed"
 [ "$failures" = 0 ]

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """Draws the wizard's pictures: side picture 135, header picture 139, icon 128 and the
 32-bit TGA pictures 152 (folder) and 154 (Start Menu). Run once; the outputs are kept
-beside this script."""
+beside this script.
+
+The side picture has the size of its place at 96 pixels per inch (164 x 281: the band
+left of the texts, down to the line at 172 dialog units); the wizard scales it to the
+place at other settings. The header picture (32 bits with alpha) is drawn at the size of
+its place at 144 pixels per inch and scaled down at 96. The icon carries 16, 32 and 48
+pixel images, each drawn four times larger and averaged down."""
 import os
 import struct
 
@@ -62,35 +68,89 @@ def write_bmp(path, img):
         f.write(header + info + rows)
 
 
-def rgba_icon(size):
-    """Blue rounded tile with the motif, transparent corners."""
+def rgba_tile(size, shadow=False):
+    """Blue rounded tile with the motif, transparent corners; a soft shadow below on request."""
     img = [[(0, 0, 0, 0) for _ in range(size)] for _ in range(size)]
-    r = size // 6
-    for y in range(size):
-        for x in range(size):
-            cx = min(max(x, r), size - 1 - r)
-            cy = min(max(y, r), size - 1 - r)
+    edge = size // 16 if shadow else 0
+    inner = size - 2 * edge
+    r = inner // 6
+    if shadow:
+        for y in range(size):
+            for x in range(size):
+                cx = min(max(x, edge + r), edge + inner - 1 - r)
+                cy = min(max(y, edge + r + edge // 2), edge + inner - 1 - r + edge // 2)
+                d = ((x - cx) ** 2 + (y - cy) ** 2) ** 0.5 - r
+                if d < edge:
+                    img[y][x] = (0, 0, 0, int(90 * (1 - max(d, 0) / edge)))
+    for y in range(edge, edge + inner):
+        for x in range(edge, edge + inner):
+            cx = min(max(x, edge + r), edge + inner - 1 - r)
+            cy = min(max(y, edge + r), edge + inner - 1 - r)
             if (x - cx) ** 2 + (y - cy) ** 2 <= r * r:
-                c = blend((30, 120, 190), (10, 60, 120), y / size)
+                c = blend((30, 120, 190), (10, 60, 120), (y - edge) / inner)
                 img[y][x] = c + (255,)
     rgb = [[p[:3] for p in row] for row in img]
-    ports(rgb, 6, 5, 1)
+    s = inner // 24
+    ports(rgb, edge + (inner - 20 * s) // 2, edge + (inner - 19 * s) // 2, s)
     for y in range(size):
         for x in range(size):
-            if img[y][x][3]:
+            if img[y][x][3] == 255:
                 img[y][x] = rgb[y][x] + (255,)
     return img
 
 
-def write_ico(path, img):
-    size = len(img)
-    xor = b''.join(bytes((p[2], p[1], p[0], p[3])) for row in reversed(img) for p in row)
-    and_stride = ((size + 31) // 32) * 4
-    mask = b'\0' * (and_stride * size)
-    dib = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0) + xor + mask
-    head = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(dib), 22)
+def shrink(img, factor):
+    """Averages factor x factor blocks of an RGBA picture, weighting colours by alpha."""
+    size = len(img) // factor
+    out = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            acc = [0, 0, 0, 0]
+            for yy in range(y * factor, (y + 1) * factor):
+                for xx in range(x * factor, (x + 1) * factor):
+                    p = img[yy][xx]
+                    for c in range(3):
+                        acc[c] += p[c] * p[3]
+                    acc[3] += p[3]
+            n = factor * factor
+            a = acc[3]
+            row.append(tuple(int(acc[c] / a + 0.5) if a else 0 for c in range(3)) + (int(a / n + 0.5),))
+        out.append(row)
+    return out
+
+
+def write_bmp32(path, img):
+    """A 32-bit bottom-up bitmap whose fourth byte is the alpha."""
+    h, w = len(img), len(img[0])
+    rows = b''.join(bytes((p[2], p[1], p[0], p[3])) for row in reversed(img) for p in row)
+    header = struct.pack('<2sIHHI', b'BM', 54 + len(rows), 0, 0, 54)
+    info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 32, 0, len(rows), 2835, 2835, 0, 0)
     with open(path, 'wb') as f:
-        f.write(head + dib)
+        f.write(header + info + rows)
+
+
+def write_ico(path, images):
+    entries, dibs = b'', b''
+    offset = 6 + 16 * len(images)
+    for img in images:
+        size = len(img)
+        xor = b''.join(bytes((p[2], p[1], p[0], p[3])) for row in reversed(img) for p in row)
+        and_stride = ((size + 31) // 32) * 4
+        # The mask marks the transparent pixels, for whoever draws without alpha.
+        mask = b''
+        for row in reversed(img):
+            line = bytearray(and_stride)
+            for x, p in enumerate(row):
+                if p[3] < 128:
+                    line[x // 8] |= 0x80 >> (x % 8)
+            mask += bytes(line)
+        dib = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0) + xor + mask
+        entries += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(dib), offset)
+        offset += len(dib)
+        dibs += dib
+    with open(path, 'wb') as f:
+        f.write(struct.pack('<HHH', 0, 1, len(images)) + entries + dibs)
 
 
 def write_tga(path, img):
@@ -139,20 +199,17 @@ def menu_tga():
 
 
 def main():
-    side = canvas(164, 314, (0, 0, 0))
-    for y in range(314):
-        c = blend((20, 90, 150), (10, 40, 80), y / 313)
+    side = canvas(164, 281, (0, 0, 0))
+    for y in range(281):
+        c = blend((20, 90, 150), (10, 40, 80), y / 280)
         for x in range(164):
             side[y][x] = c
-    ports(side, 22, 60, 6)
+    ports(side, 22, 50, 6)
     write_bmp(os.path.join(HERE, 'side.bmp'), side)
 
-    header = canvas(49, 49, (255, 255, 255))
-    box(header, 4, 4, 45, 45, (30, 110, 175))
-    ports(header, 5, 6, 2)
-    write_bmp(os.path.join(HERE, 'header.bmp'), header)
+    write_bmp32(os.path.join(HERE, 'header.bmp'), shrink(rgba_tile(288, shadow=True), 4))
 
-    write_ico(os.path.join(HERE, 'wizard.ico'), rgba_icon(32))
+    write_ico(os.path.join(HERE, 'wizard.ico'), [shrink(rgba_tile(size * 4), 4) for size in (16, 32, 48)])
     write_tga(os.path.join(HERE, 'folder.tga'), folder_tga())
     write_tga(os.path.join(HERE, 'start_menu.tga'), menu_tga())
 
