@@ -25,7 +25,7 @@ foreach(option ${TSP_RELEASE_OPTIONS})
 endforeach()
 
 # Entries a build makes itself rather than taking from TSPORT_PAYLOAD_DIR: NAME=TARGET.
-set(TSP_BUILT_ENTRIES uninstall.exe=payload_uninstall)
+set(TSP_BUILT_ENTRIES uninstall.exe=tsport_@EDITION@_uninstall)  # @EDITION@: the installer's own
 
 # The entry names of an edition's package in stored order, as the packing tool knows them.
 function(tsp_package_entry_names edition out)
@@ -93,6 +93,7 @@ function(tsp_pack_installer edition image_target installer)
         set(entries --folder ${folder})
         set(targets)
         foreach(built ${TSP_BUILT_ENTRIES})
+            string(REPLACE "@EDITION@" ${edition} built ${built})
             string(REGEX REPLACE "=.*" "" name ${built})
             string(REGEX REPLACE ".*=" "" target ${built})
             list(APPEND entries ${name}=$<TARGET_FILE:${target}>)

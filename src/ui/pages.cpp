@@ -18,11 +18,12 @@ constexpr UINT PROGRESS_PERIOD = 150;
 constexpr DWORD THREAD_WAIT = 10000;
 const char BROWSE_TITLE[] = "Select folder in the list below, then click OK";
 
-// The failure texts (strings 51 and 52) need more lines than the body's place on the
+// The failure texts (strings 51, 52, 67 and 68) need more lines than the body's place on the
 // closing pages. On failure the finish page's body takes the room of its hidden check
 // boxes; the restart page's body grows and its two radio buttons move down below it, still
 // above the line at 172. Dialog units.
 constexpr int FAILED_FINISH_BODY_HEIGHT = 48;
+constexpr int UNRESTORED_FINISH_BODY_HEIGHT = 64;  // string 67: what stayed, and what to do
 constexpr int FAILED_RESTART_BODY_HEIGHT = 72;
 constexpr int FAILED_RESTART_YES_TOP = 148;
 constexpr int FAILED_RESTART_NO_TOP = 160;
@@ -530,13 +531,13 @@ BOOL CFinishDlg::OnInitDialog()
     if (Host().Failed()) {
         SetText(IDC_TITLE, FormatText(53, Product()));
         // Never a claim of a restored machine that was not restored.
-        const UINT body = Host().Failed() == INSTALL_FAILED_NOT_RESTORED ? 67 : 51;
-        SetText(IDC_BODY, FormatText(body, Product(), Product()));
+        const bool restored = Host().Failed() != INSTALL_FAILED_NOT_RESTORED;
+        SetText(IDC_BODY, FormatText(restored ? 51 : 67, Product(), Product()));
         for (int id : {IDC_LAUNCH, IDC_QUICK_START}) {
             Show(id, false);
             Enable(id, false);
         }
-        SetItemHeight(IDC_BODY, FAILED_FINISH_BODY_HEIGHT);
+        SetItemHeight(IDC_BODY, restored ? FAILED_FINISH_BODY_HEIGHT : UNRESTORED_FINISH_BODY_HEIGHT);
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(39, Product()));

@@ -142,7 +142,7 @@ run "$out/tsport_workstation_setup.exe" 240 -silent -licenseaccept
 [ -z "$boxes" ] || fail "unexpected message box: $boxes"
 cmp -s "$T/readme.txt" "$files/workstation/readme.txt" || fail "the installed readme.txt is not the release's"
 cmp -s "$T/tessaportws.exe" "$files/workstation/tessaportws.exe" || fail "the installed tessaportws.exe is not the release's"
-cmp -s "$T/uninstall.exe" "$out/payload/uninstall.exe" || fail "the installed uninstall.exe is not the build's"
+cmp -s "$T/uninstall.exe" "$out/uninstall/workstation/uninstall.exe" || fail "the installed uninstall.exe is not the build's"
 cmp -s "$C/windows/system32/tessaportwssrv.exe" "$files/workstation/tessaportwssrv.exe" ||
     fail "the installed service program is not the release's"
 

@@ -8,6 +8,8 @@
 #   reinstall_workstation, reinstall_server  install, uninstall, install again
 #   interactive_workstation               install, uninstall.exe without switches: the
 #                                          question and the result box
+#   failed_upgrade_workstation, _server   install A, then a repacked B that fails late: A's
+#                                          files, its running service, its Citrix support
 # Every run is bounded; the prefix is removed after a pass and kept after a failure.
 set -uo pipefail
 case_name=$1 windows=$(realpath -m "$2") template=$(realpath -m "$3") work=$(realpath -m "$4")
@@ -213,6 +215,43 @@ inuse_*)
     grep -q "Error: " "$LOG" && fail "something could not be removed"
     session "60|setup.exe|-silent"
     expect_no_file "$T"
+    ;;
+failed_upgrade_*)
+    # Version A installed; then a repacked version B fails late (a folder stands where its
+    # web shortcut goes). Every file is A's again, A's service runs, and A's Citrix support
+    # registration stands.
+    B=$prefix.B
+    mkdir -p "$B"
+    while IFS='=' read -r entry path; do cp "$path" "$B/$entry"; done <"$windows/payload/${edition}_entries.txt"
+    printf 'version B\r\n' >>"$B/readme.txt"
+    printf 'version B' >>"$B/${PROGRAM_FILES[0]}"  # bytes behind the image: the same program still
+    "$(dirname "$windows")/tsport_pack" --image "$windows/tsport_${edition}_setup_image.exe" \
+        --output "$C/setup/setup_b.exe" --edition "$edition" --folder "$B" >"$prefix.pack.out" 2>&1 ||
+        { fail "version B could not be packed"; cat "$prefix.pack.out"; }
+    session "240|setup.exe|-silent -licenseaccept"
+    [ "${rcs[0]}" = 0 ] || fail "version A's installation ended with ${rcs[0]}"
+    MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$NAME"
+    rm -f "$MENU/$NAME on Web.url"
+    mkdir -p "$MENU/$NAME on Web.url"
+    sums() { (cd "$C" && find "./Program Files/$NAME" ./windows/system32 -type f ! -name '*.log' ! -name '*.tmp.backup' \
+        -newer "$C/setup/setup.exe" -exec md5sum {} + | sort -k2); }
+    sums >"$prefix.a.sums"
+    grep -q "version B" "$T/readme.txt" && fail "version A's files are B's"
+    session "240|setup_b.exe|-silent -licenseaccept -norestart" "30|sc.exe|query ${SERVICES_OF[0]}"
+    [ "${rcs[0]}" = 246 ] || fail "version B's failing installation ended with ${rcs[0]}, not 246 (-10)"
+    grep -q "=== Rollback process ===" "$TEMP_DIR/tessaport-rdp-$edition-setup.log" || fail "no rollback in B's log"
+    sums >"$prefix.b.sums"
+    diff "$prefix.a.sums" "$prefix.b.sums" >"$prefix.sums.diff" || { fail "files differ from A's:"; cat "$prefix.sums.diff"; }
+    grep -q "STATE *: 4 *RUNNING" "$prefix.out.2" ||
+        { fail "A's service ${SERVICES_OF[0]} does not run after the failed upgrade:"; cat "$prefix.out.2"; }
+    if [ "$edition" = workstation ]; then
+        # The Citrix stand-in's record: its last keyword is the registration again.
+        last=$(grep "keyword: " "$TEMP_DIR/tsport_rde_installer.log" | tail -n 1 | tr -d '\r')
+        [ "$last" = "keyword: RegisterCitrixDllEx" ] || fail "the Citrix support registration was not restored: '$last'"
+        grep "keyword: " "$TEMP_DIR/tsport_rde_installer.log" | tr -d '\r' | tail -n 3 | paste -sd' ' |
+            grep -qx "keyword: RegisterCitrixDllEx keyword: UnregisterCitrixDllEx keyword: RegisterCitrixDllEx" ||
+            fail "B registered, the rollback unregistered, A's program registered again: not so"
+    fi
     ;;
 interactive_*)
     session "240|setup.exe|-silent -licenseaccept" "180|$UNINSTALLER|"
