@@ -100,6 +100,10 @@ add_test(NAME wine_engine
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/engine 300
         ${TSP_WINDOWS_DIR}/payload/wine_engine_tests.exe)
 set_tests_properties(wine_engine PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 420)
+add_test(NAME wine_lean_runtime
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/lean_runtime 60 ${TSP_WINDOWS_DIR}/wine_lean_runtime_tests.exe)
+set_tests_properties(wine_lean_runtime PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 180)
 add_test(NAME wine_guard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/guard 120 ${TSP_WINDOWS_DIR}/wine_guard_tests.exe)

@@ -5,8 +5,11 @@ endif()
 
 find_library(TSP_ZLIB_STATIC NAMES libz.a REQUIRED)
 
-add_compile_options(-Wall -Wextra -Os -ffunction-sections -fdata-sections)
-add_link_options(-static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
+# Built for size; no RTTI, which nothing uses (exceptions keep the type data they need).
+add_compile_options(-Wall -Wextra -Os -ffunction-sections -fdata-sections $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>)
+# -Os again for link-time optimisation, which otherwise takes the build type's -O3. One
+# partition: GCC 12 fails with an internal error when it splits this program's code.
+add_link_options(-static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections -Os -flto-partition=one)
 
 add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES} ${TSP_WIN32_SOURCES})
 target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -46,6 +49,7 @@ include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)
 # The two installers: one edition each, GUI subsystem, with their package appended.
 enable_language(RC)
 set(TSP_APP_SOURCES
+    ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp
     ${PROJECT_SOURCE_DIR}/src/app/app_framework.cpp
     ${PROJECT_SOURCE_DIR}/src/app/install_app.cpp
     ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp
@@ -82,3 +86,36 @@ target_link_libraries(box_watcher PRIVATE user32)
 
 # The wizard pages and the programs that show and drive them.
 include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)
+
+# Size of the setup programs: their code runs once per installation, so it is built for size
+# and optimised across translation units (LTO), which also drops every function nothing
+# calls (the linker cannot: it keeps the unwind records of every function, and through them
+# the functions). A package load spends its time in zlib's inflate (a prebuilt library), in
+# copying and in MD5: MD5 stays fast (-O2). The runtime replacements are plain objects, so
+# that they are there before the static libraries are searched. lean_templates.h lets each
+# program instantiate only the std::string members it calls. Function-local statics are
+# initialised without locks: the programs have two (the Win32 seam, set up by the start
+# routine, and the edition object, made during static initialisation), both on the main
+# thread before any other thread exists.
+set(TSP_SETUP_CODE_OPTIONS
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/app/lean_templates.h>"
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
+set(TSP_SETUP_CODE_TARGETS tsp_portable tsp_workstation tsp_server tsp_ui
+    tsport_workstation_setup_image tsport_server_setup_image)
+set_target_properties(${TSP_SETUP_CODE_TARGETS} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+foreach(target ${TSP_SETUP_CODE_TARGETS})
+    target_compile_options(${target} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+endforeach()
+# The linker's map beside each image, for bench/size_report.sh.
+foreach(edition workstation server)
+    target_link_options(tsport_${edition}_setup_image PRIVATE
+        -Wl,-Map=${PROJECT_BINARY_DIR}/tsport_${edition}_setup_image.map)
+endforeach()
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/package/md5.cpp PROPERTIES COMPILE_OPTIONS "-O2;-fno-lto")
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp PROPERTIES COMPILE_OPTIONS "-fno-lto")
+
+# The runtime replacements on their own, linked as in the setup programs.
+add_executable(wine_lean_runtime_tests ${PROJECT_SOURCE_DIR}/tests/wine/lean_runtime_test.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+target_compile_options(wine_lean_runtime_tests PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+target_link_libraries(wine_lean_runtime_tests PRIVATE ${TSP_ZLIB_STATIC})
