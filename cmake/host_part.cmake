@@ -33,11 +33,16 @@ add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests PRIVATE tsp_workstation tsp_server)
-target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
+target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>"
+    TSP_PAD_TOOL="$<TARGET_FILE:tsport_pad>")
 add_test(NAME unit_tests COMMAND unit_tests)
 
 add_executable(bench_package bench/package_bench.cpp)
 target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
+
+# Grows payload stand-ins to given sizes, for benchmark packages.
+add_executable(tsport_pad bench/payload_pad.cpp)
+add_dependencies(unit_tests tsport_pad)
 
 # The Windows programs, packed with the host's packing tool.
 ExternalProject_Add(windows_part
