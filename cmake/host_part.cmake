@@ -40,7 +40,9 @@ add_test(NAME unit_tests COMMAND unit_tests)
 add_executable(bench_package bench/package_bench.cpp)
 target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
 
-# Grows payload stand-ins to given sizes, for benchmark packages.
+# Stand-ins of the product's real sizes, for benchmarks (bench/install_bench.sh); the tests
+# keep the small ones either way.
+option(TSP_REALISTIC_PAYLOAD "Also build installers whose stand-ins have the product's real sizes" OFF)
 add_executable(tsport_pad bench/payload_pad.cpp)
 add_dependencies(unit_tests tsport_pad)
 
@@ -52,7 +54,9 @@ ExternalProject_Add(windows_part
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
-    DEPENDS tsport_pack
+        -DTSP_PAD_TOOL=$<TARGET_FILE:tsport_pad>
+        -DTSP_REALISTIC_PAYLOAD=${TSP_REALISTIC_PAYLOAD}
+    DEPENDS tsport_pack tsport_pad
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
@@ -121,6 +125,15 @@ foreach(case silent_workstation silent_server no_licence damaged failing unpack 
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/setup)
     set_tests_properties(wine_setup_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
 endforeach()
+# With the stand-ins of the real sizes the installers still install (the same checks).
+if(TSP_REALISTIC_PAYLOAD)
+    foreach(case silent_workstation silent_server)
+        add_test(NAME wine_setup_realistic_${case}
+            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/installer_e2e.sh ${case}
+                ${TSP_WINDOWS_DIR}/realistic ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/realistic)
+        set_tests_properties(wine_setup_realistic_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
+    endforeach()
+endif()
 # The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
