@@ -49,7 +49,6 @@ include(${PROJECT_SOURCE_DIR}/payload/payload.cmake)
 # The two installers: one edition each, GUI subsystem, with their package appended.
 enable_language(RC)
 set(TSP_APP_SOURCES
-    ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp
     ${PROJECT_SOURCE_DIR}/src/app/app_framework.cpp
     ${PROJECT_SOURCE_DIR}/src/app/install_app.cpp
     ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp
@@ -100,19 +99,24 @@ include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)
 set(TSP_SETUP_CODE_OPTIONS
     "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/app/lean_templates.h>"
     $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
-set(TSP_SETUP_CODE_TARGETS tsp_portable tsp_workstation tsp_server tsp_ui
-    tsport_workstation_setup_image tsport_server_setup_image)
-set_target_properties(${TSP_SETUP_CODE_TARGETS} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
-foreach(target ${TSP_SETUP_CODE_TARGETS})
-    target_compile_options(${target} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
-endforeach()
-# The linker's map beside each image, for bench/size_report.sh.
-foreach(edition workstation server)
-    target_link_options(tsport_${edition}_setup_image PRIVATE
-        -Wl,-Map=${PROJECT_BINARY_DIR}/tsport_${edition}_setup_image.map)
-endforeach()
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/package/md5.cpp PROPERTIES COMPILE_OPTIONS "-O2;-fno-lto")
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp PROPERTIES COMPILE_OPTIONS "-fno-lto")
+# For the libraries of setup code and for every program built from them (the installers,
+# their benchmark builds, an uninstaller): LTO and the options above; a program also gets
+# the runtime replacements and the linker's map beside it, for bench/size_report.sh.
+function(tsp_setup_code target)
+    set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+    target_compile_options(${target} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+        target_link_options(${target} PRIVATE -Wl,-Map=${PROJECT_BINARY_DIR}/${target}.map)
+    endif()
+endfunction()
+foreach(target tsp_portable tsp_workstation tsp_server tsp_ui tsport_workstation_setup_image
+        tsport_server_setup_image)
+    tsp_setup_code(${target})
+endforeach()
 
 # The runtime replacements on their own, linked as in the setup programs.
 add_executable(wine_lean_runtime_tests ${PROJECT_SOURCE_DIR}/tests/wine/lean_runtime_test.cpp
@@ -142,8 +146,7 @@ if(TSP_REALISTIC_PAYLOAD)
         target_compile_definitions(${bench_image} PRIVATE TSP_NO_STEP_PAUSES)
         target_link_libraries(${bench_image} PRIVATE tsp_ui tsp_${edition} tsp_portable ${TSP_APP_LIBRARIES} psapi)
         target_include_directories(${bench_image} PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/resources)
-        set_target_properties(${bench_image} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
-        target_compile_options(${bench_image} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+        tsp_setup_code(${bench_image})
         foreach(kind realistic bench)
             if(kind STREQUAL "realistic")
                 set(image tsport_${edition}_setup_image)
