@@ -59,6 +59,7 @@ run_one() {
         status=$?
         timeout 30 wineserver -k >/dev/null 2>&1  # this prefix's server only
         read -r code ms <"$C/bench/time.txt" 2>/dev/null || { echo "run $name: no timing (status $status)"; exit 1; }
+        ms=${ms%$'\r'}  # written with CR LF
         [ "$code" = 0 ] || { echo "run $name: exit code $code"; exit 1; }
         installed=$(stat -c %s "$C/windows/system32/tessaportwssrv.exe" 2>/dev/null || echo 0)
         [ "$installed" = "$service_size" ] ||
