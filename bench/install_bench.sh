@@ -13,11 +13,13 @@
 # Each run gets a fresh copy of the template prefix and a Wine session that is already up
 # (a persistent server, then run_timed.exe alone, which opens a window, COM and the service
 # manager, so that Wine's desktop and service processes run), so both programs find the
-# same machine, as a Windows with a user logged on. Inside it run_timed.exe times the program from just before CreateProcess to its
-# end; each program writes its own peak working set (PeakWorkingSetSize) when it ends. The
-# two alternate, the order turning each pair (AB BA AB ...), after one pair that is not
-# counted, and the ratio is taken pair by pair. Every run is checked: exit code 0 and the installed service program present with
-# the size of its package entry. Raw figures go to WORK_DIR/runs.txt.
+# same machine, as a Windows with a user logged on. Inside it run_timed.exe times the
+# program from just before CreateProcess to its end; each program writes its own peak working
+# set (PeakWorkingSetSize) when it ends. The two alternate, the order turning each pair (AB BA AB ...), after one pair that is not
+# counted, and the ratio is taken pair by pair. Every run is checked: exit code 0, the
+# installed service program present with the size of its package entry, and the record of
+# the (padded) Citrix support installer, which both programs run. Raw figures go to
+# WORK_DIR/runs.txt.
 set -uo pipefail
 windows=$(realpath -m "$1") template=$(realpath -m "$2") work=$(realpath -m "$3") pairs=${4:-10}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -64,6 +66,9 @@ run_one() {
         installed=$(stat -c %s "$C/windows/system32/tessaportwssrv.exe" 2>/dev/null || echo 0)
         [ "$installed" = "$service_size" ] ||
             { echo "run $name: tessaportwssrv.exe has $installed bytes, expected $service_size"; exit 1; }
+        # The padded Citrix support installer ran as a program.
+        grep -q "keyword: RegisterCitrixDllEx" "$C/users/root/Temp/tsport_rde_installer.log" 2>/dev/null ||
+            { echo "run $name: the Citrix support installer did not run"; exit 1; }
         peak=$(tr -d '\r' <"$C/bench/peak.txt" 2>/dev/null)
         [ -n "$peak" ] || { echo "run $name: no peak working set"; exit 1; }
         echo "$name $ms $peak" >>"$runs"
