@@ -33,11 +33,18 @@ add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests PRIVATE tsp_workstation tsp_server)
-target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
+target_compile_definitions(unit_tests PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>"
+    TSP_PAD_TOOL="$<TARGET_FILE:tsport_pad>")
 add_test(NAME unit_tests COMMAND unit_tests)
 
 add_executable(bench_package bench/package_bench.cpp)
 target_link_libraries(bench_package PRIVATE tsp_fake tsp_pack_writer benchmark::benchmark OpenSSL::Crypto)
+
+# Stand-ins of the product's real sizes, for benchmarks (bench/install_bench.sh); the tests
+# keep the small ones either way.
+option(TSP_REALISTIC_PAYLOAD "Also build installers whose stand-ins have the product's real sizes" OFF)
+add_executable(tsport_pad bench/payload_pad.cpp)
+add_dependencies(unit_tests tsport_pad)
 
 # The Windows programs, packed with the host's packing tool (see cmake/release.cmake).
 tsp_check_release_options(QUIET)
@@ -49,7 +56,9 @@ ExternalProject_Add(windows_part
         -DCMAKE_BUILD_TYPE=Release
         -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
         ${TSP_RELEASE_CACHE_ARGS}
-    DEPENDS tsport_pack
+        -DTSP_PAD_TOOL=$<TARGET_FILE:tsport_pad>
+        -DTSP_REALISTIC_PAYLOAD=${TSP_REALISTIC_PAYLOAD}
+    DEPENDS tsport_pack tsport_pad
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
@@ -102,6 +111,10 @@ add_test(NAME wine_engine
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/engine 300
         ${TSP_WINDOWS_DIR}/payload/wine_engine_tests.exe)
 set_tests_properties(wine_engine PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 420)
+add_test(NAME wine_lean_runtime
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
+        ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/lean_runtime 60 ${TSP_WINDOWS_DIR}/wine_lean_runtime_tests.exe)
+set_tests_properties(wine_lean_runtime PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 180)
 add_test(NAME wine_guard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/run_in_prefix.sh
         ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/guard 120 ${TSP_WINDOWS_DIR}/wine_guard_tests.exe)
@@ -128,6 +141,15 @@ foreach(case remove_workstation remove_server reinstall_workstation reinstall_se
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/uninstall)
     set_tests_properties(wine_uninstall_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
 endforeach()
+# With the stand-ins of the real sizes the installers still install (the same checks).
+if(TSP_REALISTIC_PAYLOAD)
+    foreach(case silent_workstation silent_server)
+        add_test(NAME wine_setup_realistic_${case}
+            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/installer_e2e.sh ${case}
+                ${TSP_WINDOWS_DIR}/realistic ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/realistic)
+        set_tests_properties(wine_setup_realistic_${case} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 480)
+    endforeach()
+endif()
 # The wizard's pages under Xvfb, walked by the driver; a PNG of each page in wizard_shots.
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh

@@ -33,7 +33,10 @@ add_executable(unit_tests_sanitized ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests_sanitized PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests_sanitized PRIVATE tsp_workstation tsp_server)
-target_compile_definitions(unit_tests_sanitized PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>")
+add_executable(tsport_pad bench/payload_pad.cpp)
+target_compile_definitions(unit_tests_sanitized PRIVATE TSP_PACK_TOOL="$<TARGET_FILE:tsport_pack>"
+    TSP_PAD_TOOL="$<TARGET_FILE:tsport_pad>")
+add_dependencies(unit_tests_sanitized tsport_pad)
 
 add_executable(fuzz_package_reader tests/fuzz/package_reader_fuzz.cpp)
 target_compile_options(fuzz_package_reader PRIVATE -fsanitize=fuzzer)

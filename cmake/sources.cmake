@@ -70,6 +70,7 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/md5_test.cpp
     tests/unit/package_test.cpp
     tests/unit/pack_tool_test.cpp
+    tests/unit/payload_pad_test.cpp
     tests/unit/fake_registry_test.cpp
     tests/unit/engine_shortcuts_test.cpp
     tests/unit/setup_log_test.cpp

@@ -5,8 +5,11 @@ endif()
 
 find_library(TSP_ZLIB_STATIC NAMES libz.a REQUIRED)
 
-add_compile_options(-Wall -Wextra -Os -ffunction-sections -fdata-sections)
-add_link_options(-static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
+# Built for size; no RTTI, which nothing uses (exceptions keep the type data they need).
+add_compile_options(-Wall -Wextra -Os -ffunction-sections -fdata-sections $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>)
+# -Os again for link-time optimisation, which otherwise takes the build type's -O3. One
+# partition: GCC 12 fails with an internal error when it splits this program's code.
+add_link_options(-static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections -Os -flto-partition=one)
 
 add_library(tsp_portable STATIC ${TSP_PORTABLE_SOURCES} ${TSP_WIN32_SOURCES})
 target_include_directories(tsp_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -78,3 +81,113 @@ add_executable(file_holder ${PROJECT_SOURCE_DIR}/tests/wine/file_holder.cpp)
 
 # The wizard pages and the programs that show and drive them.
 include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)
+
+# Size of the setup programs: their code runs once per installation, so it is built for size
+# and optimised across translation units (LTO), which also drops every function nothing
+# calls (the linker cannot: it keeps the unwind records of every function, and through them
+# the functions). A package load spends its time in zlib's inflate (a prebuilt library), in
+# copying and in MD5: MD5 stays fast (-O2). The runtime replacements are plain objects, so
+# that they are there before the static libraries are searched. lean_templates.h lets each
+# program instantiate only the std::string members it calls. Function-local statics are
+# initialised without locks: the programs have two (the Win32 seam, set up by the start
+# routine, and the edition object, made during static initialisation), both on the main
+# thread before any other thread exists.
+set(TSP_SETUP_CODE_OPTIONS
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/app/lean_templates.h>"
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/package/md5.cpp PROPERTIES COMPILE_OPTIONS "-O2;-fno-lto")
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp PROPERTIES COMPILE_OPTIONS "-fno-lto")
+# For the libraries of setup code and for every program built from them (the installers,
+# their benchmark builds, an uninstaller): LTO and the options above; a program also gets
+# the runtime replacements and the linker's map beside it, for bench/size_report.sh.
+function(tsp_setup_code target)
+    set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+    target_compile_options(${target} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+        target_link_options(${target} PRIVATE -Wl,-Map=${PROJECT_BINARY_DIR}/${target}.map)
+    endif()
+endfunction()
+foreach(target tsp_portable tsp_workstation tsp_server tsp_ui tsport_workstation_setup_image
+        tsport_server_setup_image)
+    tsp_setup_code(${target})
+endforeach()
+
+# The runtime replacements on their own, linked as in the setup programs.
+add_executable(wine_lean_runtime_tests ${PROJECT_SOURCE_DIR}/tests/wine/lean_runtime_test.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+target_compile_options(wine_lean_runtime_tests PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+target_link_libraries(wine_lean_runtime_tests PRIVATE ${TSP_ZLIB_STATIC})
+
+# Benchmark builds (-DTSP_REALISTIC_PAYLOAD=ON): the installers packed with the stand-ins of
+# the real sizes, once as shipped (realistic/, which the Wine check installs) and once built
+# without the fixed pauses between the steps and with a peak-memory report (bench/), beside
+# the floor program and the timer of bench/install_bench.sh. The pause-free build compiles
+# the install process and the application again; its objects come first in the link, so
+# the library's copies of them stay out.
+if(TSP_REALISTIC_PAYLOAD)
+    set(TSP_REALISTIC_DIR ${PROJECT_BINARY_DIR}/realistic)
+    set(TSP_BENCH_DIR ${PROJECT_BINARY_DIR}/bench)
+    file(MAKE_DIRECTORY ${TSP_REALISTIC_DIR} ${TSP_BENCH_DIR})
+    set(outputs)
+    foreach(edition workstation server)
+        string(TOUPPER ${edition} upper)
+        set(bench_image tsport_${edition}_setup_bench_image)
+        add_executable(${bench_image} WIN32 ${TSP_APP_SOURCES}
+            ${PROJECT_SOURCE_DIR}/src/app/${edition}_main.cpp
+            ${PROJECT_SOURCE_DIR}/src/ui/resources/version_${edition}.rc
+            ${PROJECT_SOURCE_DIR}/src/product/install_process.cpp
+            ${PROJECT_SOURCE_DIR}/bench/peak_report.cpp)
+        target_compile_definitions(${bench_image} PRIVATE TSP_NO_STEP_PAUSES)
+        target_link_libraries(${bench_image} PRIVATE tsp_ui tsp_${edition} tsp_portable ${TSP_APP_LIBRARIES} psapi)
+        target_include_directories(${bench_image} PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/resources)
+        tsp_setup_code(${bench_image})
+        foreach(kind realistic bench)
+            if(kind STREQUAL "realistic")
+                set(image tsport_${edition}_setup_image)
+                set(installer ${TSP_REALISTIC_DIR}/tsport_${edition}_setup.exe)
+            else()
+                set(image ${bench_image})
+                set(installer ${TSP_BENCH_DIR}/tsport_${edition}_setup.exe)
+            endif()
+            add_custom_command(OUTPUT ${installer}
+                COMMAND ${TSP_PACK_TOOL} --image $<TARGET_FILE:${image}> --output ${installer}
+                        ${TSP_REALISTIC_${upper}_ENTRIES}
+                DEPENDS ${image} ${TSP_PACK_TOOL} ${TSP_REALISTIC_${upper}_ENTRY_FILES}
+                VERBATIM)
+            list(APPEND outputs ${installer})
+        endforeach()
+    endforeach()
+    # The end-to-end check runs the realistic installers beside the message-box watcher.
+    add_custom_command(OUTPUT ${TSP_REALISTIC_DIR}/box_watcher.exe
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:box_watcher> ${TSP_REALISTIC_DIR}/box_watcher.exe
+        DEPENDS box_watcher
+        VERBATIM)
+    add_custom_target(realistic_installers ALL DEPENDS ${outputs} ${TSP_REALISTIC_DIR}/box_watcher.exe)
+    add_dependencies(realistic_installers realistic_payload_files)
+
+    # The floor carries the workstation entries as resources 1, 2, ... in stored order; the
+    # header names them in the same order.
+    set(rc_text "")
+    set(names_text "")
+    set(id 0)
+    foreach(name ${TSP_WORKSTATION_ENTRY_NAMES})
+        math(EXPR id "${id} + 1")
+        string(APPEND rc_text "${id} RCDATA \"${TSP_REALISTIC_PAYLOAD_DIR}/${name}\"\n")
+        string(APPEND names_text "    \"${name}\",\n")
+    endforeach()
+    file(CONFIGURE OUTPUT ${TSP_BENCH_DIR}/install_floor.rc CONTENT "${rc_text}")
+    file(CONFIGURE OUTPUT ${TSP_BENCH_DIR}/install_floor_entries.h
+        CONTENT "// Generated: the names of resources 1, 2, ...\nconst char* const FLOOR_ENTRIES[] = {\n${names_text}};\n")
+    set_source_files_properties(${TSP_BENCH_DIR}/install_floor.rc PROPERTIES
+        OBJECT_DEPENDS "${TSP_REALISTIC_WORKSTATION_ENTRY_FILES}")
+    add_executable(install_floor WIN32 ${PROJECT_SOURCE_DIR}/bench/install_floor.cpp
+        ${PROJECT_SOURCE_DIR}/bench/peak_report.cpp ${TSP_BENCH_DIR}/install_floor.rc)
+    target_link_libraries(install_floor PRIVATE setupapi ole32 oleaut32 uuid shell32 advapi32 psapi)
+    target_include_directories(install_floor PRIVATE ${TSP_BENCH_DIR})
+    add_dependencies(install_floor realistic_payload_files)
+    add_executable(run_timed ${PROJECT_SOURCE_DIR}/bench/run_timed.cpp)
+    target_link_libraries(run_timed PRIVATE ole32 uuid user32 advapi32)
+    set_target_properties(install_floor run_timed PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_BENCH_DIR})
+endif()

@@ -220,3 +220,59 @@ target_include_directories(wine_engine_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers)
 target_link_libraries(wine_engine_tests PRIVATE tsp_portable wine_gtest ${TSP_WIN32_LIBRARIES})
 set_target_properties(wine_engine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_PAYLOAD_DIR})
 add_dependencies(wine_engine_tests payload_files)
+
+# The same stand-ins grown to the sizes of the product's real files, for benchmarks
+# (bench/install_bench.sh): about 4.9 MB of workstation and 4.0 MB of server payload, which
+# pack to installers of about 3.3 and 2.7 MB. Programs, libraries and drivers get bytes after
+# their image, a quarter of them random (real code deflates to about 0.55); the help file
+# and the catalogues are mostly random (they are compressed or signed data); texts get words.
+# Each row: entry name, kind (see bench/payload_pad.cpp), size in bytes, random percent.
+set(TSP_REALISTIC_SIZES
+    "tessaportwssrv.exe pe 1250000 25" "tessaportws.exe pe 1000000 25" "tessaporttssrv.exe pe 1500000 25"
+    "tessaportts.exe pe 1200000 25" "tessaport-ws-license.txt text 30000 0" "tessaport-ts-license.txt text 30000 0"
+    "tessaport-ws-license.rtf rtf 60000 0" "tessaport-ts-license.rtf rtf 60000 0"
+    "tessaport-ws-help.chm binary 450000 85" "tessaport-ts-help.chm binary 450000 85" "readme.txt text 8000 0"
+    "uninstall.exe pe 350000 25" "tsprdpwsh.exe pe 120000 25" "tsprdptsh.exe pe 120000 25"
+    "tsppnptls.sys pe 70000 25" "tspvd.sys pe 60000 25" "tspvd_vista.sys pe 110000 25" "tspvdbus.sys pe 180000 25"
+    "tspvd.cat binary 12000 90" "tspvd_vista.cat binary 12000 90" "tspvdbus.cat binary 12000 90"
+    "tspvd.inf inf 9000 0" "tspvdbus.inf inf 9000 0" "tsprdpclnt.dll pe 300000 25" "tspctxclnt.dll pe 450000 25"
+    "tsport_rde_installer.exe pe 400000 25" "tsprdpclnt_x86_64.dll pe 150000 25" "usblibvista pe 40000 25"
+    "usblibxp pe 40000 25")
+if(TSP_REALISTIC_PAYLOAD)
+    if(NOT TSP_PAD_TOOL)
+        message(FATAL_ERROR "TSP_REALISTIC_PAYLOAD needs TSP_PAD_TOOL, the host's padding tool")
+    endif()
+    set(TSP_REALISTIC_PAYLOAD_DIR ${PROJECT_BINARY_DIR}/realistic_payload)
+    file(MAKE_DIRECTORY ${TSP_REALISTIC_PAYLOAD_DIR})
+    set(outputs)
+    foreach(row ${TSP_REALISTIC_SIZES})
+        separate_arguments(row)
+        list(GET row 0 name)
+        list(GET row 1 kind)
+        list(GET row 2 size)
+        list(GET row 3 random)
+        add_custom_command(OUTPUT ${TSP_REALISTIC_PAYLOAD_DIR}/${name}
+            COMMAND ${TSP_PAD_TOOL} --kind ${kind} --size ${size} --random ${random}
+                    ${TSP_PAYLOAD_DIR}/${name} ${TSP_REALISTIC_PAYLOAD_DIR}/${name}
+            DEPENDS ${TSP_PAYLOAD_DIR}/${name} ${TSP_PAD_TOOL}
+            VERBATIM)
+        list(APPEND outputs ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+    endforeach()
+    add_custom_target(realistic_payload_files ALL DEPENDS ${outputs})
+    add_dependencies(realistic_payload_files payload_files)
+    foreach(edition WORKSTATION SERVER)
+        set(TSP_REALISTIC_${edition}_ENTRIES)
+        set(TSP_REALISTIC_${edition}_ENTRY_FILES)
+        foreach(name ${TSP_${edition}_ENTRY_NAMES})
+            list(FIND outputs ${TSP_REALISTIC_PAYLOAD_DIR}/${name} found)
+            if(found LESS 0)
+                message(FATAL_ERROR "No realistic size for the package entry ${name}")
+            endif()
+            list(APPEND TSP_REALISTIC_${edition}_ENTRIES ${name}=${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+            list(APPEND TSP_REALISTIC_${edition}_ENTRY_FILES ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+        endforeach()
+        string(TOLOWER ${edition} lower)
+        string(REPLACE ";" "\n" list_text "${TSP_REALISTIC_${edition}_ENTRIES}")
+        file(CONFIGURE OUTPUT ${TSP_REALISTIC_PAYLOAD_DIR}/${lower}_entries.txt CONTENT "${list_text}\n")
+    endforeach()
+endif()

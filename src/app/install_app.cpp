@@ -161,7 +161,9 @@ void CInstallApp::InstallBody() {
         return;
     }
     if (m_pValue != nullptr) *m_pValue = 95;
+#ifndef TSP_NO_STEP_PAUSES  // see Pause in install_process.cpp
     Sleep(500);
+#endif
     if (m_options.firewallRules != 0) m_process->CreateFirewallRules();
     if (m_pValue != nullptr) *m_pValue = 100;
 }
