@@ -110,7 +110,7 @@ function(tsp_setup_code target)
     endif()
 endfunction()
 foreach(target tsp_portable tsp_workstation tsp_server tsp_ui tsport_workstation_setup_image
-        tsport_server_setup_image)
+        tsport_server_setup_image tsport_workstation_uninstall tsport_server_uninstall)
     tsp_setup_code(${target})
 endforeach()
 

@@ -10,7 +10,15 @@
 // - the standard library's throw helpers, whose one object brings every standard
 //   exception class and a second string implementation with them;
 // - zlib's table-driven CRC-32, which inflate needs only for gzip streams: a package holds
-//   zlib streams, checked with Adler-32, so the bitwise form (same results) is enough.
+//   zlib streams, checked with Adler-32, so the bitwise form (same results) is enough;
+// - the eight thread functions the exception runtime calls (its allocation lock, and the
+//   thread-local storage of its per-thread state): the whole threads library came in for
+//   them. A lock only guards a few instructions, so it spins; the thread-local keys are
+//   Windows' own, without destructors (a thread's few runtime bytes stay when it ends, and
+//   a setup run has three threads at most).
+#include <windows.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -72,3 +80,58 @@ extern "C" uLong ZEXPORT crc32(uLong crc, const Bytef* buf, uInt len) {
     }
     return ~crc & 0xFFFFFFFFul;
 }
+
+// The threads library's own types and values: a mutex word holds -1, -2 or -3 (its static
+// initialisers) or 0 when free, 1 when held; a once word 0, then 1 while running, 2 once run.
+extern "C" {
+using pthread_mutex_t = intptr_t;
+using pthread_mutexattr_t = unsigned;
+using pthread_once_t = long;
+using pthread_key_t = unsigned;
+
+int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t*) {
+    *mutex = 0;
+    return 0;
+}
+
+int pthread_mutex_destroy(pthread_mutex_t*) { return 0; }
+
+int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    volatile LONG64* word = reinterpret_cast<volatile LONG64*>(mutex);
+    for (;;) {
+        const LONG64 seen = *word;
+        if (seen != 1 && InterlockedCompareExchange64(word, 1, seen) == seen) return 0;
+        YieldProcessor();
+        SwitchToThread();
+    }
+}
+
+int pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    InterlockedExchange64(reinterpret_cast<volatile LONG64*>(mutex), 0);
+    return 0;
+}
+
+int pthread_once(pthread_once_t* once, void (*run)(void)) {
+    volatile LONG* state = reinterpret_cast<volatile LONG*>(once);
+    if (InterlockedCompareExchange(state, 1, 0) == 0) {
+        run();
+        InterlockedExchange(state, 2);
+        return 0;
+    }
+    while (*state != 2) SwitchToThread();
+    return 0;
+}
+
+int pthread_key_create(pthread_key_t* key, void (*)(void*)) {
+    const DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) return EAGAIN;
+    *key = index;
+    return 0;
+}
+
+void* pthread_getspecific(pthread_key_t key) { return TlsGetValue(key); }
+
+int pthread_setspecific(pthread_key_t key, const void* value) {
+    return TlsSetValue(key, const_cast<void*>(value)) ? 0 : ENOMEM;
+}
+}  // extern "C"
