@@ -893,8 +893,8 @@ TEST_F(InstallProcessTest, AfterAGuardCaughtExceptionTheRunRollsBackOrAtLeastKee
             auto after = rig.State();
             after.erase("store oem1.inf");
             EXPECT_TRUE(after == before) << Differences(before, after);
-            EXPECT_NE(std::find(rig.LogLines().begin(), rig.LogLines().end(), "=== Rollback process ==="),
-                      rig.LogLines().end());
+            const std::vector<std::string> lines = rig.LogLines();
+            EXPECT_NE(std::find(lines.begin(), lines.end(), "=== Rollback process ==="), lines.end());
         } else {
             EXPECT_FALSE(rig.machine.files.ListFilesUnder(rig.target).empty());
         }
