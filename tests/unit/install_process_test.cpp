@@ -775,8 +775,7 @@ void InstallOlderBuild(CInstallRig& rig) {
     ASSERT_EQ(rig.failed, 0);
     rig.SetPackage(rig.entries);
     rig.host.progress.clear();
-    rig.machine.files.Restart();
-    rig.machine.services.Restart();
+    rig.RestartMachine();
     rig.machine.Faults().Clear();
 }
 
