@@ -337,7 +337,8 @@ BOOL CFakeDevices::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoDat
 
 BOOL CFakeDevices::SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoData* data, DWORD property,
                                                      const BYTE* buffer, DWORD size) {
-    Record("SetupDiSetDeviceRegistryPropertyA", nullptr, nullptr, nullptr, 0, property, size, buffer, buffer ? size : 0);
+    Record("SetupDiSetDeviceRegistryPropertyA", nullptr, nullptr, nullptr, 0, property, size, buffer,
+           buffer != nullptr ? size : 0);
     if (m_machine.Fail("SetupDiSetDeviceRegistryPropertyA")) return 0;
     Element* element = FindElement(set, data);
     if (element == nullptr) return 0;

@@ -89,7 +89,7 @@ public:
         os::Guid classGuid = {};
         std::string text;                 // enumerator, device name, INF path or hardware id
         std::string text2;                // machine name, description, media location or the driver's INF path
-        os::DWORD flags = 0;              // DIGCF_*, DICD_*, INSTALLFLAG_*, the copy style or the class installer function
+        os::DWORD flags = 0;              // DIGCF_*, DICD_*, INSTALLFLAG_*, copy style, class installer function
         os::DWORD value = 0;              // the property, the media type or the device index
         os::DWORD size = 0;               // the size passed with a buffer
         std::vector<std::uint8_t> bytes;  // the property data or the class install parameters, exactly as passed
