@@ -77,6 +77,7 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/command_line_test.cpp
     tests/unit/firewall_test.cpp
     tests/unit/wizard_logic_test.cpp
+    tests/unit/fixed_values_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WORKSTATION_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
