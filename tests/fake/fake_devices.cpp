@@ -152,6 +152,24 @@ BOOL CFakeDevices::SetError(DWORD error) {
     return 0;
 }
 
+void CFakeDevices::Record(const char* name, const Guid* classGuid, const char* text, const char* text2, DWORD flags,
+                          DWORD value, DWORD size, const void* bytes, std::size_t byteCount) {
+    Call call;
+    call.name = name;
+    call.hasClass = classGuid != nullptr;
+    if (classGuid != nullptr) call.classGuid = *classGuid;
+    call.text = text != nullptr ? text : "";
+    call.text2 = text2 != nullptr ? text2 : "";
+    call.flags = flags;
+    call.value = value;
+    call.size = size;
+    if (bytes != nullptr) {
+        const auto* first = static_cast<const std::uint8_t*>(bytes);
+        call.bytes.assign(first, first + byteCount);
+    }
+    calls.push_back(std::move(call));
+}
+
 // ---- sets ---------------------------------------------------------------------------
 
 CFakeDevices::Set* CFakeDevices::FindSet(HDEVINFO set) {
@@ -217,12 +235,14 @@ HDEVINFO CFakeDevices::ClassDevs(const Guid* classGuid, const char* enumerator, 
 }
 
 HDEVINFO CFakeDevices::SetupDiGetClassDevsA(const Guid* classGuid, const char* enumerator, DWORD flags) {
+    Record("SetupDiGetClassDevsA", classGuid, enumerator, nullptr, flags);
     if (m_machine.Fail("SetupDiGetClassDevsA")) return InvalidHandle();
     return ClassDevs(classGuid, enumerator, flags);
 }
 
 HDEVINFO CFakeDevices::SetupDiGetClassDevsExA(const Guid* classGuid, const char* enumerator, DWORD flags,
                                               const char* machineName) {
+    Record("SetupDiGetClassDevsExA", classGuid, enumerator, machineName, flags);
     if (m_machine.Fail("SetupDiGetClassDevsExA")) return InvalidHandle();
     if (machineName != nullptr && *machineName != '\0') {
         SetError(ERROR_INVALID_PARAMETER);  // only the local machine exists here
@@ -232,6 +252,7 @@ HDEVINFO CFakeDevices::SetupDiGetClassDevsExA(const Guid* classGuid, const char*
 }
 
 BOOL CFakeDevices::SetupDiGetDeviceInfoListDetailA(HDEVINFO set, DeviceInfoListDetail* detail) {
+    Record("SetupDiGetDeviceInfoListDetailA");
     if (m_machine.Fail("SetupDiGetDeviceInfoListDetailA")) return 0;
     Set* s = FindSet(set);
     if (s == nullptr) return 0;
@@ -242,6 +263,7 @@ BOOL CFakeDevices::SetupDiGetDeviceInfoListDetailA(HDEVINFO set, DeviceInfoListD
 }
 
 BOOL CFakeDevices::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, DeviceInfoData* data) {
+    Record("SetupDiEnumDeviceInfo", nullptr, nullptr, nullptr, 0, index);
     if (m_machine.Fail("SetupDiEnumDeviceInfo")) return 0;
     Set* s = FindSet(set);
     if (s == nullptr) return 0;
@@ -252,6 +274,7 @@ BOOL CFakeDevices::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, DeviceInfoDa
 }
 
 HDEVINFO CFakeDevices::SetupDiCreateDeviceInfoList(const Guid* classGuid) {
+    Record("SetupDiCreateDeviceInfoList", classGuid);
     if (m_machine.Fail("SetupDiCreateDeviceInfoList")) return InvalidHandle();
     Set set;
     if (classGuid != nullptr) {
@@ -265,6 +288,7 @@ HDEVINFO CFakeDevices::SetupDiCreateDeviceInfoList(const Guid* classGuid) {
 }
 
 BOOL CFakeDevices::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    Record("SetupDiDestroyDeviceInfoList");
     Set* s = FindSet(set);
     if (s == nullptr) return 0;
     // Elements the set created and never registered go with it.
@@ -283,6 +307,7 @@ BOOL CFakeDevices::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 
 BOOL CFakeDevices::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoData* data, DWORD property, DWORD* regType,
                                                      BYTE* buffer, DWORD size, DWORD* required) {
+    Record("SetupDiGetDeviceRegistryPropertyA", nullptr, nullptr, nullptr, 0, property, size);
     if (m_machine.Fail("SetupDiGetDeviceRegistryPropertyA")) return 0;
     Element* element = FindElement(set, data);
     if (element == nullptr) return 0;
@@ -312,6 +337,8 @@ BOOL CFakeDevices::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoDat
 
 BOOL CFakeDevices::SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoData* data, DWORD property,
                                                      const BYTE* buffer, DWORD size) {
+    Record("SetupDiSetDeviceRegistryPropertyA", nullptr, nullptr, nullptr, 0, property, size, buffer,
+           buffer != nullptr ? size : 0);
     if (m_machine.Fail("SetupDiSetDeviceRegistryPropertyA")) return 0;
     Element* element = FindElement(set, data);
     if (element == nullptr) return 0;
@@ -334,6 +361,7 @@ BOOL CFakeDevices::SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, DeviceInfoDat
 
 BOOL CFakeDevices::SetupDiGetDeviceInstanceIdA(HDEVINFO set, DeviceInfoData* data, char* id, DWORD size,
                                                DWORD* required) {
+    Record("SetupDiGetDeviceInstanceIdA", nullptr, nullptr, nullptr, 0, 0, size);
     if (m_machine.Fail("SetupDiGetDeviceInstanceIdA")) return 0;
     Element* element = FindElement(set, data);
     if (element == nullptr) return 0;
@@ -348,6 +376,8 @@ BOOL CFakeDevices::SetupDiGetDeviceInstanceIdA(HDEVINFO set, DeviceInfoData* dat
 
 BOOL CFakeDevices::SetupDiSetClassInstallParamsA(HDEVINFO set, DeviceInfoData* data, const RemoveDeviceParams* params,
                                                  DWORD size) {
+    Record("SetupDiSetClassInstallParamsA", nullptr, nullptr, nullptr, 0, 0, size, params,
+           params != nullptr ? sizeof(RemoveDeviceParams) : 0);
     if (m_machine.Fail("SetupDiSetClassInstallParamsA")) return 0;
     Element* element = FindElement(set, data);
     if (element == nullptr) return 0;
@@ -368,6 +398,7 @@ BOOL CFakeDevices::SetupDiSetClassInstallParamsA(HDEVINFO set, DeviceInfoData* d
 }
 
 BOOL CFakeDevices::SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set, DeviceInfoData* data) {
+    Record("SetupDiCallClassInstaller", nullptr, nullptr, nullptr, installFunction);
     if (m_machine.Fail("SetupDiCallClassInstaller")) return 0;
     if (FindSet(set) == nullptr) return 0;
     if (installFunction != DIF_REMOVE && installFunction != DIF_REGISTERDEVICE) return 1;  // nothing to do here
@@ -396,6 +427,7 @@ BOOL CFakeDevices::SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set
 }
 
 BOOL CFakeDevices::SetupDiGetDeviceInstallParamsA(HDEVINFO set, DeviceInfoData* data, DeviceInstallParams* params) {
+    Record("SetupDiGetDeviceInstallParamsA");
     if (m_machine.Fail("SetupDiGetDeviceInstallParamsA")) return 0;
     if (params == nullptr) return SetError(ERROR_INVALID_PARAMETER);
     if (data == nullptr) {
@@ -413,6 +445,7 @@ BOOL CFakeDevices::SetupDiGetDeviceInstallParamsA(HDEVINFO set, DeviceInfoData* 
 
 BOOL CFakeDevices::SetupDiGetINFClassA(const char* infName, Guid* classGuid, char* className, DWORD size,
                                        DWORD* required) {
+    Record("SetupDiGetINFClassA", nullptr, infName, nullptr, 0, 0, size);
     if (m_machine.Fail("SetupDiGetINFClassA")) return 0;
     if (infName == nullptr || classGuid == nullptr) return SetError(ERROR_INVALID_PARAMETER);
     if (!m_machine.files.FileExists(infName)) return SetError(ERROR_FILE_NOT_FOUND);
@@ -440,6 +473,7 @@ BOOL CFakeDevices::SetupDiGetINFClassA(const char* infName, Guid* classGuid, cha
 
 BOOL CFakeDevices::SetupDiCreateDeviceInfoA(HDEVINFO set, const char* deviceName, const Guid* classGuid,
                                             const char* description, DWORD flags, DeviceInfoData* data) {
+    Record("SetupDiCreateDeviceInfoA", classGuid, deviceName, description, flags);
     if (m_machine.Fail("SetupDiCreateDeviceInfoA")) return 0;
     Set* s = FindSet(set);
     if (s == nullptr) return 0;
@@ -510,7 +544,7 @@ void CFakeDevices::StageInf(const std::string& name, const std::string& source, 
 
 BOOL CFakeDevices::SetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, DWORD mediaType, DWORD copyStyle,
                                     char* destName, DWORD destSize, DWORD* required) {
-    (void)mediaLocation;
+    Record("SetupCopyOEMInfA", nullptr, sourceInf, mediaLocation, copyStyle, mediaType, destSize);
     if (m_machine.Fail("SetupCopyOEMInfA")) return 0;
     if (mediaType > SPOST_URL) return SetError(ERROR_INVALID_PARAMETER);
     if (sourceInf == nullptr || !m_machine.files.FileExists(sourceInf)) return SetError(ERROR_FILE_NOT_FOUND);
@@ -580,6 +614,7 @@ BOOL CFakeDevices::SetupUninstallOEMInfA(const char* infFileName, DWORD flags) {
 
 BOOL CFakeDevices::UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,
                                                       BOOL* rebootRequired) {
+    Record("UpdateDriverForPlugAndPlayDevicesA", nullptr, hardwareId, fullInfPath, flags);
     if (m_machine.Fail("UpdateDriverForPlugAndPlayDevicesA")) return 0;
     if (flags & ~(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE)) {
         return SetError(ERROR_INVALID_FLAGS);

@@ -92,6 +92,21 @@ public:
     bool uninstallNeedsForce = false;
     bool shortListSucceeds = false;
 
+    // Every call the area receives with the arguments it was given, in order (recorded
+    // before the fault plan is asked).
+    struct Call {
+        std::string name;                 // "SetupDiGetClassDevsA", "UpdateDriverForPlugAndPlayDevicesA", ...
+        bool hasClass = false;            // a class GUID was passed
+        os::Guid classGuid = {};
+        std::string text;                 // enumerator, device name, INF path or hardware id
+        std::string text2;                // machine name, description, media location or the driver's INF path
+        os::DWORD flags = 0;              // DIGCF_*, DICD_*, INSTALLFLAG_*, copy style, class installer function
+        os::DWORD value = 0;              // the property, the media type or the device index
+        os::DWORD size = 0;               // the size passed with a buffer
+        std::vector<std::uint8_t> bytes;  // the property data or the class install parameters, exactly as passed
+    };
+    std::vector<Call> calls;
+
 private:
     struct Element {
         std::string instanceId;
@@ -116,6 +131,9 @@ private:
     void Describe(const Set& set, std::size_t index, os::DeviceInfoData* data) const;
     std::string StageOrFind(const std::string& source, const std::string& content, bool* existed);
     os::BOOL SetError(os::DWORD error);
+    void Record(const char* name, const os::Guid* classGuid = nullptr, const char* text = nullptr,
+                const char* text2 = nullptr, os::DWORD flags = 0, os::DWORD value = 0, os::DWORD size = 0,
+                const void* bytes = nullptr, std::size_t byteCount = 0);
 
     CFakeMachine& m_machine;
     std::vector<Device> m_devices;

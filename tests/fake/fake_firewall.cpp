@@ -123,6 +123,7 @@ CFakeFirewall::AuthorizedApplication* CFakeFirewall::AppOf(Object& object) {
 // ---- apartment and strings ----------------------------------------------------------
 
 HRESULT CFakeFirewall::CoInitializeEx(DWORD coInit) {
+    valuesSet.push_back({"CoInitializeEx", coInit});
     if (multithreadedApartment && (coInit & COINIT_APARTMENTTHREADED) != 0) {
         HRESULT hr = S_OK;
         if (Fail("CoInitialize", &hr)) return hr;
@@ -322,6 +323,7 @@ HRESULT CFakeFirewall::SetAuthorizedApplicationImageFileName(PNETFWAUTHAPP appli
 }
 
 HRESULT CFakeFirewall::SetAuthorizedApplicationEnabled(PNETFWAUTHAPP application, VARIANT_BOOL enabled) {
+    valuesSet.push_back({"INetFwAuthorizedApplication::put_Enabled", enabled});
     return SetApp(application, "INetFwAuthorizedApplication::put_Enabled", [enabled](AuthorizedApplication& a) {
         a.enabled = enabled != VARIANT_FALSE;
         return S_OK;
@@ -515,6 +517,7 @@ HRESULT CFakeFirewall::SetRuleApplicationName(PNETFWRULE rule, const char16_t* a
 }
 
 HRESULT CFakeFirewall::SetRuleProtocol(PNETFWRULE rule, LONG protocol) {
+    valuesSet.push_back({"INetFwRule::put_Protocol", protocol});
     return SetRule(rule, "INetFwRule::put_Protocol", [protocol](Rule& r) {
         if (protocol < 0 || protocol > NET_FW_IP_PROTOCOL_ANY) return E_INVALIDARG;
         r.protocol = protocol;
@@ -523,6 +526,7 @@ HRESULT CFakeFirewall::SetRuleProtocol(PNETFWRULE rule, LONG protocol) {
 }
 
 HRESULT CFakeFirewall::SetRuleDirection(PNETFWRULE rule, LONG direction) {
+    valuesSet.push_back({"INetFwRule::put_Direction", direction});
     return SetRule(rule, "INetFwRule::put_Direction", [direction](Rule& r) {
         if (direction != NET_FW_RULE_DIR_IN && direction != NET_FW_RULE_DIR_OUT) return E_INVALIDARG;
         r.direction = direction;
@@ -531,6 +535,7 @@ HRESULT CFakeFirewall::SetRuleDirection(PNETFWRULE rule, LONG direction) {
 }
 
 HRESULT CFakeFirewall::SetRuleProfiles(PNETFWRULE rule, LONG profiles) {
+    valuesSet.push_back({"INetFwRule::put_Profiles", profiles});
     return SetRule(rule, "INetFwRule::put_Profiles", [profiles](Rule& r) {
         r.profiles = profiles;
         return S_OK;
@@ -538,6 +543,7 @@ HRESULT CFakeFirewall::SetRuleProfiles(PNETFWRULE rule, LONG profiles) {
 }
 
 HRESULT CFakeFirewall::SetRuleAction(PNETFWRULE rule, LONG action) {
+    valuesSet.push_back({"INetFwRule::put_Action", action});
     return SetRule(rule, "INetFwRule::put_Action", [action](Rule& r) {
         if (action != NET_FW_ACTION_BLOCK && action != NET_FW_ACTION_ALLOW) return E_INVALIDARG;
         r.action = action;
@@ -546,6 +552,7 @@ HRESULT CFakeFirewall::SetRuleAction(PNETFWRULE rule, LONG action) {
 }
 
 HRESULT CFakeFirewall::SetRuleEnabled(PNETFWRULE rule, VARIANT_BOOL enabled) {
+    valuesSet.push_back({"INetFwRule::put_Enabled", enabled});
     return SetRule(rule, "INetFwRule::put_Enabled", [enabled](Rule& r) {
         r.enabled = enabled != VARIANT_FALSE;
         return S_OK;

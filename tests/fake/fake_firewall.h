@@ -124,6 +124,14 @@ public:
     unsigned itemsEnumerated = 0;  // items handed out by IEnumVARIANT::Next
     // Every misuse seen, in order; empty when the caller kept the rules.
     std::vector<std::string> misuse;
+    // The number values handed to the interfaces, in order: each put_Protocol, put_Direction,
+    // put_Profiles, put_Action and put_Enabled of a rule or an authorized application, and
+    // each CoInitializeEx's flags ("CoInitializeEx"), before the fault plan is asked.
+    struct ValueSet {
+        std::string call;  // "INetFwRule::put_Direction", "INetFwAuthorizedApplication::put_Enabled", ...
+        std::int64_t value;
+    };
+    std::vector<ValueSet> valuesSet;
 
     // ASCII (and Latin-1) text as UTF-16, for arranging and asserting.
     static std::u16string Utf16(const std::string& text);

@@ -189,6 +189,7 @@ DWORD CFakeKernel::GetTickCount() {
 void CFakeKernel::Sleep(DWORD milliseconds) {
     tickCount += milliseconds;
     sleptMilliseconds += milliseconds;
+    sleeps.push_back(milliseconds);
 }
 
 // The Microsoft C runtime's generator.

@@ -66,6 +66,7 @@ public:
     os::DWORD tickCount = 1000000;      // advanced by Sleep and tickStep
     os::DWORD tickStep = 0;             // added on every GetTickCount
     os::DWORD sleptMilliseconds = 0;    // all Sleep calls together
+    std::vector<os::DWORD> sleeps;      // every Sleep asked for, in order
     std::vector<std::string> debugOutput;
     std::size_t liveVirtualBlocks() const { return m_blocks.size(); }
 

@@ -221,6 +221,15 @@ BOOL CFakeProcesses::ProcessIdToSessionId(DWORD processId, DWORD* session) {
 }
 
 DWORD CFakeProcesses::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    {
+        const HandleEntry* waited = Entry(handle);
+        std::string object = "unknown";
+        if (waited != nullptr && waited->kind == Kind::Event) object = "event " + waited->name;
+        if (waited != nullptr && (waited->kind == Kind::Process || waited->kind == Kind::Thread)) {
+            object = (waited->kind == Kind::Process ? "process " : "thread ") + m_launches[waited->process].image;
+        }
+        waitRequests.push_back({object, milliseconds});
+    }
     if (Fail("WaitForSingleObject")) return WAIT_FAILED;
     Update();
     HandleEntry* entry = Entry(handle);
@@ -273,6 +282,7 @@ DWORD CFakeProcesses::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 // ---- events -------------------------------------------------------------------------
 
 HANDLE CFakeProcesses::CreateEventA(BOOL manualReset, BOOL initialState, const char* name) {
+    eventRequests.push_back({name != nullptr ? name : "", manualReset, initialState});
     if (Fail("CreateEventA")) return nullptr;
     const std::string key =
         name != nullptr ? EventKey(name) : std::string("\x01unnamed ") + std::to_string(m_nextAnonymous++);

@@ -76,6 +76,19 @@ public:
     void DropEvent(const std::string& name);
     bool EventExists(const std::string& name) const;
     bool EventSignalled(const std::string& name) const;
+    // Every CreateEventA call with the kind and the initial state it asked for, in order.
+    struct EventRequest {
+        std::string name;  // empty for an unnamed event
+        os::BOOL manualReset = 0;
+        os::BOOL initialState = 0;
+    };
+    std::vector<EventRequest> eventRequests;
+    // Every WaitForSingleObject call: what was waited for and for how long, in order.
+    struct WaitRequest {
+        std::string object;  // "process <image>", "thread <image>", "event <name>" or "unknown"
+        os::DWORD milliseconds = 0;
+    };
+    std::vector<WaitRequest> waitRequests;
 
     // ---- named pipes ----------------------------------------------------------------------
     struct PipeServer {

@@ -134,6 +134,7 @@ void CFakeServices::RemoveIfDone(const std::string& name) {
 }
 
 SC_HANDLE CFakeServices::OpenSCManagerA(DWORD access) {
+    requests.push_back({"OpenSCManagerA", "", access, 0, 0, 0});
     if (Fail("OpenSCManagerA")) return nullptr;
     return NewHandle(Kind::Manager, access, "");
 }
@@ -148,6 +149,7 @@ BOOL CFakeServices::CloseServiceHandle(SC_HANDLE handle) {
 }
 
 SC_HANDLE CFakeServices::OpenServiceA(SC_HANDLE manager, const char* name, DWORD access) {
+    requests.push_back({"OpenServiceA", name != nullptr ? name : "", access, 0, 0, 0});
     if (Fail("OpenServiceA")) return nullptr;
     Handle* m = FindHandle(manager, Kind::Manager);
     if (m == nullptr) return SetError(ERROR_INVALID_HANDLE), nullptr;
@@ -166,6 +168,7 @@ SC_HANDLE CFakeServices::CreateServiceA(SC_HANDLE manager, const char* name, con
                                         DWORD serviceType, DWORD startType, DWORD errorControl, const char* binaryPath,
                                         const char* loadOrderGroup, DWORD* tagId, const char* dependencies,
                                         const char* account, const char*) {
+    requests.push_back({"CreateServiceA", name != nullptr ? name : "", access, serviceType, startType, errorControl});
     if (Fail("CreateServiceA")) return nullptr;
     Handle* m = FindHandle(manager, Kind::Manager);
     if (m == nullptr) return SetError(ERROR_INVALID_HANDLE), nullptr;
@@ -215,6 +218,11 @@ BOOL CFakeServices::ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DW
                                          const char* binaryPath, const char* loadOrderGroup, DWORD* tagId,
                                          const char* dependencies, const char* account, const char*,
                                          const char* displayName) {
+    {
+        const auto known = m_handles.find(reinterpret_cast<std::uintptr_t>(handle));
+        requests.push_back({"ChangeServiceConfigA", known != m_handles.end() ? known->second.service : "", 0,
+                            serviceType, startType, errorControl});
+    }
     if (Fail("ChangeServiceConfigA")) return 0;
     Service* service = Resolve(handle, SERVICE_CHANGE_CONFIG);
     if (service == nullptr) return 0;

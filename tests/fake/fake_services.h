@@ -98,6 +98,18 @@ public:
     // from memory that happens to lie behind it. ChangeServiceConfigA stores lists exactly.
     bool createGarblesDependencies = false;
 
+    // Every call that opens, creates or changes a service, with the rights and settings it
+    // asked for, in order (recorded before the fault plan is asked).
+    struct Request {
+        std::string call;  // "OpenSCManagerA", "OpenServiceA", "CreateServiceA", "ChangeServiceConfigA"
+        std::string name;  // the service's (for a change, the one behind the handle); empty for the manager
+        os::DWORD access = 0;
+        os::DWORD serviceType = 0;
+        os::DWORD startType = 0;
+        os::DWORD errorControl = 0;
+    };
+    std::vector<Request> requests;
+
     // Manager and service handles not yet closed.
     std::size_t OpenHandleCount() const { return m_handles.size(); }
     bool IsLocked() const { return !m_locks.empty(); }

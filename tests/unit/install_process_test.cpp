@@ -802,12 +802,8 @@ void InstallOlderBuild(CInstallRig& rig) {
     ASSERT_EQ(rig.failed, 0);
     rig.SetPackage(rig.entries);
     rig.host.progress.clear();
-    rig.machine.files.Restart();
-    rig.machine.services.Restart();
+    rig.RestartMachine();
     rig.machine.Faults().Clear();
-    // A restart closes every handle: the next run gets a log of its own.
-    rig.logFile = os::Files().CreateFileA(rig.logPath.c_str(), os::GENERIC_WRITE, os::FILE_SHARE_READ,
-                                          os::CREATE_ALWAYS, os::FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(InstallProcessTest, SilentRunWithoutMessagesRollsBackAtOnceAndOnlyLogsTheError) {

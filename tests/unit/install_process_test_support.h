@@ -226,6 +226,16 @@ public:
         return status;
     }
 
+    // The machine restarts between two runs: the operations left for the restart are
+    // carried out and the services read back. The restart closed the setup log, so it is
+    // started anew, as the next run does.
+    void RestartMachine() {
+        machine.files.Restart();
+        machine.services.Restart();
+        logFile = os::Files().CreateFileA(logPath.c_str(), os::GENERIC_WRITE, os::FILE_SHARE_READ, os::CREATE_ALWAYS,
+                                          os::FILE_ATTRIBUTE_NORMAL);
+    }
+
     std::string LogText() const { return machine.files.Text(logPath); }
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
