@@ -3,11 +3,7 @@
 #include "platform/constants.h"
 #include "platform/platform.h"
 
-namespace {
-
-// A folder query shaped like GetSystemDirectoryA: false when it fails or does not fit.
-template <typename Query>
-bool QueryFolder(Query query, std::string* folder) {
+bool QueryFolder(os::DWORD (*query)(char* buffer, os::DWORD size), std::string* folder) {
     char path[os::MAX_PATH] = {};
     const os::DWORD length = query(path, os::MAX_PATH);
     if (length == 0) return false;
@@ -18,8 +14,6 @@ bool QueryFolder(Query query, std::string* folder) {
     folder->assign(path, length);
     return true;
 }
-
-}  // namespace
 
 bool ResolveEditionFolder(EditionFolder folder, const std::string& targetFolder, std::string* path) {
     switch (folder) {

@@ -26,6 +26,8 @@ enum class EditionFolder {
 // The folder's path on this machine (the target folder as given); false when it cannot be
 // had: a failed query, a path that does not fit MAX_PATH, no Wow64 folder, no target.
 bool ResolveEditionFolder(EditionFolder folder, const std::string& targetFolder, std::string* path);
+// A folder query shaped like GetSystemDirectoryA: false when it fails or does not fit.
+bool QueryFolder(os::DWORD (*query)(char* buffer, os::DWORD size), std::string* folder);
 
 // A file an installation can leave in one of its folders, under its installed name.
 struct EditionInstalledFile {

@@ -71,19 +71,6 @@ bool SpecialFolder(int csidl, bool create, std::string* folder) {
     return true;
 }
 
-// A folder query shaped like GetSystemDirectoryA: false when it fails or does not fit.
-template <typename Query>
-bool QueryFolder(Query query, std::string* folder) {
-    char path[os::MAX_PATH] = {};
-    const os::DWORD length = query(path, os::MAX_PATH);
-    if (length == 0) return false;
-    if (length >= os::MAX_PATH) {
-        os::Kernel().SetLastError(os::ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    folder->assign(path, length);
-    return true;
-}
 
 }  // namespace
 
@@ -133,8 +120,7 @@ std::int32_t CInstallProcess::FailAndRollBack(const CExceptionEx* error, os::HWN
     // Files of running services could not be deleted.
     Attempt([&] { StopInstalledServices(); });
     if (error != nullptr) {
-        std::string text;
-        if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, *error); })) text.clear();
+        const std::string text = ErrorTextOrNothing(*error);
         // A silent run may have nobody to press the button: it goes straight on.
         if (app.MessagesShown()) {
             Attempt([&] { app.ShowMessageBox(owner, text.c_str(), GetEditionInfo().displayName, HOST_MB_OK_ERROR); });
@@ -344,8 +330,7 @@ bool CInstallProcess::UnpackOnly() {
         delete e;
     } catch (const std::bad_alloc&) {
     }
-    std::string text;
-    if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, error); })) text.clear();
+    const std::string text = ErrorTextOrNothing(error);
     if (m_pApp->MessagesShown()) {
         Attempt([&] { m_pApp->ShowMessageBox(nullptr, text.c_str(), GetEditionInfo().displayName, HOST_MB_OK_ERROR); });
     }
@@ -430,8 +415,7 @@ bool CInstallProcess::Resume() {
         delete e;
     } catch (const std::bad_alloc&) {
     }
-    std::string text;
-    if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, error); })) text.clear();
+    const std::string text = ErrorTextOrNothing(error);
     Log(text.c_str());
     return false;
 }
@@ -548,6 +532,12 @@ void CInstallProcess::ForgetCreatedFile(const char* dir, const char* name) {
     const auto record = m_journal.find(path);
     if (record == m_journal.end() || record->second != JOURNAL_FILE) return;
     if (os::Files().DeleteFileA(path.c_str())) m_journal.erase(record);
+}
+
+std::string CInstallProcess::ErrorTextOrNothing(const CExceptionEx& error) const {
+    std::string text;
+    if (!Attempt([&] { text = FormatErrorText(IDS_INSTALL_ERROR, error); })) text.clear();
+    return text;
 }
 
 std::string CInstallProcess::FormatErrorText(std::uint32_t stringId, const CExceptionEx& error) const {

@@ -102,6 +102,8 @@ public:
     // Takes back dir\name when this run created it, after a failure the step absorbs:
     // deleted and dropped from the journal. A file that was there before is left alone.
     void ForgetCreatedFile(const char* dir, const char* name);
+    // String 44 filled in for error; empty when even that cannot be had (out of memory).
+    std::string ErrorTextOrNothing(const CExceptionEx& error) const;
     // A string-table text with %.8x placeholders filled with the error's code and arg0.
     std::string FormatErrorText(std::uint32_t stringId, const CExceptionEx& error) const;
 
