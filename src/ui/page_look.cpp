@@ -180,22 +180,22 @@ void CWizardPage::OnDestroy()
     }
 }
 
-// CScaledPicture
+// CPictureControl
 
 namespace {
-const char SCALED_PICTURE_PROP[] = "CScaledPicture";
+const char PICTURE_PROP[] = "TspPictureControl";
 }
 
-CScaledPicture::~CScaledPicture()
+CPictureControl::~CPictureControl()
 {
     Release();
 }
 
-void CScaledPicture::Release()
+void CPictureControl::Release()
 {
     if (m_hWnd && m_oldProc && ::IsWindow(m_hWnd)) {
         ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldProc));
-        ::RemovePropA(m_hWnd, SCALED_PICTURE_PROP);
+        ::RemovePropA(m_hWnd, PICTURE_PROP);
         ::InvalidateRect(m_hWnd, nullptr, TRUE);
     }
     m_hWnd = nullptr;
@@ -204,6 +204,61 @@ void CScaledPicture::Release()
         ::DeleteObject(m_bitmap);
     m_bitmap = nullptr;
 }
+
+void CPictureControl::TakeOver(HWND control)
+{
+    m_hWnd = control;
+    ::SetPropA(control, PICTURE_PROP, this);
+    m_oldProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CPictureControl::Proc)));
+    ::InvalidateRect(control, nullptr, TRUE);
+}
+
+void CPictureControl::Blend(HDC dc, HBRUSH background, int x, int y, int w, int h)
+{
+    RECT client = {0, 0, 0, 0};
+    ::GetClientRect(m_hWnd, &client);
+    ::FillRect(dc, &client, background);
+    if (!m_bitmap)
+        return;
+    HDC memory = ::CreateCompatibleDC(dc);
+    if (!memory)
+        return;
+    HGDIOBJ old = ::SelectObject(memory, m_bitmap);
+    if (old) {
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};  // 0x01FF0000
+        ::AlphaBlend(dc, x, y, w, h, memory, 0, 0, w, h, blend);
+        ::SelectObject(memory, old);
+    }
+    ::DeleteDC(memory);
+}
+
+LRESULT CALLBACK CPictureControl::Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = static_cast<CPictureControl*>(::GetPropA(hWnd, PICTURE_PROP));
+    if (!self)
+        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(hWnd, &ps);
+        if (dc)
+            self->Paint(dc);
+        ::EndPaint(hWnd, &ps);
+        return 0;
+    }
+    if (msg == WM_ERASEBKGND)
+        return 1;
+    const WNDPROC old = self->m_oldProc;
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        ::RemovePropA(hWnd, PICTURE_PROP);
+        self->m_hWnd = nullptr;
+        self->m_oldProc = nullptr;
+    }
+    return ::CallWindowProcA(old, hWnd, msg, wParam, lParam);
+}
+
+// CScaledPicture
 
 int CScaledPicture::Load(HWND control, int resource, bool keepProportions)
 {
@@ -250,88 +305,26 @@ int CScaledPicture::Load(HWND control, int resource, bool keepProportions)
     m_place.right = m_place.left + width;
     m_place.bottom = m_place.top + height;
 
-    m_hWnd = control;
-    ::SetPropA(control, SCALED_PICTURE_PROP, this);
-    m_oldProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CScaledPicture::Proc)));
-    ::InvalidateRect(control, nullptr, TRUE);
+    TakeOver(control);
     return 1;
 }
 
 void CScaledPicture::Paint(HDC dc)
 {
-    RECT client = {0, 0, 0, 0};
-    ::GetClientRect(m_hWnd, &client);
     // Both pictures lie on the white area; what the picture leaves free stays white.
-    ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    HDC memory = ::CreateCompatibleDC(dc);
-    if (!memory)
-        return;
-    HGDIOBJ old = ::SelectObject(memory, m_bitmap);
-    if (old) {
-        const int w = m_place.right - m_place.left, h = m_place.bottom - m_place.top;
-        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        ::AlphaBlend(dc, m_place.left, m_place.top, w, h, memory, 0, 0, w, h, blend);
-        ::SelectObject(memory, old);
-    }
-    ::DeleteDC(memory);
-}
-
-LRESULT CALLBACK CScaledPicture::Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = static_cast<CScaledPicture*>(::GetPropA(hWnd, SCALED_PICTURE_PROP));
-    if (!self)
-        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
-    if (msg == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hWnd, &ps);
-        if (dc)
-            self->Paint(dc);
-        ::EndPaint(hWnd, &ps);
-        return 0;
-    }
-    if (msg == WM_ERASEBKGND)
-        return 1;
-    const WNDPROC old = self->m_oldProc;
-    if (msg == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-        ::RemovePropA(hWnd, SCALED_PICTURE_PROP);
-        self->m_hWnd = nullptr;
-        self->m_oldProc = nullptr;
-    }
-    return ::CallWindowProcA(old, hWnd, msg, wParam, lParam);
+    Blend(dc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)), m_place.left, m_place.top,
+          m_place.right - m_place.left, m_place.bottom - m_place.top);
 }
 
 // CAlphaImage
 
-CAlphaImage::~CAlphaImage()
-{
-    Release();
-}
-
-void CAlphaImage::Release()
-{
-    if (m_hWnd && m_oldProc && ::IsWindow(m_hWnd)) {
-        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldProc));
-        ::RemovePropA(m_hWnd, "CAlphaImage");
-    }
-    m_hWnd = nullptr;
-    m_oldProc = nullptr;
-    if (m_bitmap)
-        ::DeleteObject(m_bitmap);
-    m_bitmap = nullptr;
-    m_width = m_height = 0;
-}
-
 int CAlphaImage::Load(HWND control, int resource)
 {
     Release();
+    m_width = m_height = 0;
     if (!control)
         return 0;
-    m_hWnd = control;
-    ::SetPropA(control, "CAlphaImage", this);
-    m_oldProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CAlphaImage::Proc)));
+    TakeOver(control);
 
     char name[16];
     std::snprintf(name, sizeof(name), "#%d", resource);
@@ -367,44 +360,5 @@ int CAlphaImage::Load(HWND control, int resource)
 
 void CAlphaImage::Paint(HDC dc)
 {
-    RECT client = {0, 0, 0, 0};
-    ::GetClientRect(m_hWnd, &client);
-    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_3DFACE));
-    if (!m_bitmap)
-        return;
-    HDC memory = ::CreateCompatibleDC(dc);
-    if (!memory)
-        return;
-    HGDIOBJ old = ::SelectObject(memory, m_bitmap);
-    if (old) {
-        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};  // 0x01FF0000
-        ::AlphaBlend(dc, 0, 0, m_width, m_height, memory, 0, 0, m_width, m_height, blend);
-        ::SelectObject(memory, old);
-    }
-    ::DeleteDC(memory);
-}
-
-LRESULT CALLBACK CAlphaImage::Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = static_cast<CAlphaImage*>(::GetPropA(hWnd, "CAlphaImage"));
-    if (!self)
-        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
-    if (msg == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hWnd, &ps);
-        if (dc)
-            self->Paint(dc);
-        ::EndPaint(hWnd, &ps);
-        return 0;
-    }
-    if (msg == WM_ERASEBKGND)
-        return 1;
-    const WNDPROC old = self->m_oldProc;
-    if (msg == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-        ::RemovePropA(hWnd, "CAlphaImage");
-        self->m_hWnd = nullptr;
-        self->m_oldProc = nullptr;
-    }
-    return ::CallWindowProcA(old, hWnd, msg, wParam, lParam);
+    Blend(dc, ::GetSysColorBrush(COLOR_3DFACE), 0, 0, m_width, m_height);
 }

@@ -44,28 +44,45 @@ std::string FormatText(UINT id, const char* a = "", const char* b = "");
 // A string-table text with two 0x%.8x codes.
 std::string FormatCodes(UINT id, unsigned a, unsigned b = 0);
 
+// A static control whose painting a picture object takes over (subclassing), and the
+// premultiplied bitmap it draws. The control gets its own procedure back when the object
+// releases it or the control goes away.
+class CPictureControl {
+public:
+    CPictureControl() = default;
+    virtual ~CPictureControl();
+    CPictureControl(const CPictureControl&) = delete;
+    CPictureControl& operator=(const CPictureControl&) = delete;
+
+    void Release();  // the control is going away
+
+protected:
+    void TakeOver(HWND control);
+    // Blends the bitmap's w x h pixels at x, y after filling the client area with background.
+    void Blend(HDC dc, HBRUSH background, int x, int y, int w, int h);
+    virtual void Paint(HDC dc) = 0;
+
+    HWND m_hWnd = nullptr;
+    HBITMAP m_bitmap = nullptr;
+
+private:
+    static LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    WNDPROC m_oldProc = nullptr;
+};
+
 // Static control that shows a BITMAP resource (24 or 32 bits) scaled smoothly to the
 // control's size, with its alpha, on the white area: the side and header pictures.
-class CScaledPicture {
+class CScaledPicture : public CPictureControl {
 public:
-    CScaledPicture() = default;
-    ~CScaledPicture();
-    CScaledPicture(const CScaledPicture&) = delete;
-    CScaledPicture& operator=(const CScaledPicture&) = delete;
-
     // Takes over the control's painting and makes the picture for its current size; with
     // keepProportions the picture is as large as fits and centred. 1 or 0 (then the control
     // keeps drawing the bitmap the dialog gave it).
     int Load(HWND control, int resource, bool keepProportions);
-    void Release();  // the control is going away
 
 private:
-    static LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    void Paint(HDC dc);
+    void Paint(HDC dc) override;
 
-    HWND m_hWnd = nullptr;
-    WNDPROC m_oldProc = nullptr;
-    HBITMAP m_bitmap = nullptr;
     RECT m_place = {0, 0, 0, 0};  // where in the control the picture goes
 };
 
@@ -107,24 +124,14 @@ protected:
 };
 
 // Static control that draws a 32-bit TGA resource of type "RAW" with per-pixel alpha.
-class CAlphaImage {
+class CAlphaImage : public CPictureControl {
 public:
-    CAlphaImage() = default;
-    ~CAlphaImage();
-    CAlphaImage(const CAlphaImage&) = delete;
-    CAlphaImage& operator=(const CAlphaImage&) = delete;
-
     // Takes over the control's painting (once per window) and loads the picture: 1 or 0.
     int Load(HWND control, int resource);
-    void Release();  // the control is going away
 
 private:
-    static LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    void Paint(HDC dc);
+    void Paint(HDC dc) override;
 
-    HWND m_hWnd = nullptr;
-    WNDPROC m_oldProc = nullptr;
-    HBITMAP m_bitmap = nullptr;
     LONG m_width = 0;
     LONG m_height = 0;
 };
