@@ -210,6 +210,10 @@ private:
     void ForgetMarkedService(const char* name);
     // 0 when the marked service went; else SERVICE_DEFERRED, with the restart flag set.
     int DeferUnlessDeleted(const char* name);
+    // create() into *created; a service of that name still marked for deletion is waited for
+    // and create() tried once more. 1 made, SERVICE_DEFERRED, or 0.
+    template <typename Create>
+    int CreateOrDefer(const char* name, os::ServiceHandle* created, Create create);
 
 protected:
     std::int32_t* m_pRebootFlag;

@@ -139,6 +139,16 @@ int CInstaller::StartInstalledService(const char* name) {
     return result;
 }
 
+template <typename Create>
+int CInstaller::CreateOrDefer(const char* name, os::ServiceHandle* created, Create create) {
+    created->Reset(create());
+    if (created->IsValid()) return 1;
+    if (os::Kernel().GetLastError() != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;
+    if (const int deferred = DeferUnlessDeleted(name)) return deferred;
+    created->Reset(create());
+    return created->IsValid() ? 1 : 0;
+}
+
 int CInstaller::InstallDriver(const char* imagePath, const char* name, const char* displayName, os::DWORD startType) {
     if (!m_hSCManager.IsValid()) return 0;
     Log("Install Driver: ", imagePath);
@@ -159,18 +169,13 @@ int CInstaller::InstallDriver(const char* imagePath, const char* name, const cha
     }
     service.Reset();  // a handle of ours would keep a service marked for deletion alive
 
-    auto create = [&] {
+    os::ServiceHandle created;
+    const int made = CreateOrDefer(name, &created, [&] {
         return os::Services().CreateServiceA(m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS,
                                              os::SERVICE_KERNEL_DRIVER, startType, os::SERVICE_ERROR_NORMAL, imagePath,
                                              nullptr, nullptr, nullptr, nullptr, nullptr);
-    };
-    os::ServiceHandle created(create());
-    if (!created.IsValid()) {
-        if (os::Kernel().GetLastError() != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;
-        if (const int deferred = DeferUnlessDeleted(name)) return deferred;
-        created.Reset(create());
-        if (!created.IsValid()) return 0;
-    }
+    });
+    if (made != 1) return made;
     m_journal[name] = JOURNAL_SERVICE;
     return 1;
 }
@@ -217,18 +222,13 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
     }
     service.Reset();  // a handle of ours would keep a service marked for deletion alive
 
-    auto create = [&] {
+    os::ServiceHandle created;
+    const int made = CreateOrDefer(name, &created, [&] {
         return os::Services().CreateServiceA(m_hSCManager.Get(), name, displayName, os::SERVICE_ALL_ACCESS,
                                              os::SERVICE_WIN32_OWN_PROCESS, startType, os::SERVICE_ERROR_NORMAL,
                                              imagePath, loadOrderGroup, nullptr, buffer.get(), nullptr, nullptr);
-    };
-    os::ServiceHandle created(create());
-    if (!created.IsValid()) {
-        if (os::Kernel().GetLastError() != os::ERROR_SERVICE_MARKED_FOR_DELETE) return 0;
-        if (const int deferred = DeferUnlessDeleted(name)) return deferred;
-        created.Reset(create());
-        if (!created.IsValid()) return 0;
-    }
+    });
+    if (made != 1) return made;
     // Journalled at once: whatever happens to the calls below, the rollback knows of it.
     m_journal[name] = JOURNAL_SERVICE;
     // Compatibility step: some service managers (Wine's) store garbage after the first

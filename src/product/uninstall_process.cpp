@@ -415,12 +415,7 @@ void CUninstallProcess::RemoveFile(const std::string& path) {
         }
     }
     // In use: it goes with the next start.
-    if (os::Files().MoveFileExA(path.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        m_deferred.push_back(path);
-        RequireReboot();
-        return;
-    }
-    Stayed("file ", path);
+    DeleteAtNextStart(path);
 }
 
 void CUninstallProcess::RemoveUninstaller(const std::string& path) {
@@ -441,6 +436,10 @@ void CUninstallProcess::RemoveUninstaller(const std::string& path) {
             return;
         }
     }
+    DeleteAtNextStart(path);
+}
+
+void CUninstallProcess::DeleteAtNextStart(const std::string& path) {
     if (os::Files().MoveFileExA(path.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT)) {
         m_deferred.push_back(path);
         RequireReboot();

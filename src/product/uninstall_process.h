@@ -90,6 +90,8 @@ private:
     // so it moves into the temporary folder and goes from there at the next start, which
     // needs no restart of its own.
     void RemoveUninstaller(const std::string& path);
+    // A file that cannot go now goes at the next start (restart flag), or it is logged as staying.
+    void DeleteAtNextStart(const std::string& path);
 
     const CEdition& m_edition;
     std::string m_targetFolder;
