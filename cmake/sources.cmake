@@ -11,6 +11,7 @@ set(TSP_PORTABLE_SOURCES
     src/engine/shortcuts.cpp
     src/engine/services.cpp
     src/engine/devices.cpp
+    src/engine/trust.cpp
     src/product/citrix.cpp
     src/product/user_iface.cpp
     src/app/command_line.cpp
@@ -39,9 +40,11 @@ set(TSP_WIN32_SOURCES
     src/platform/win32/win32_firewall.cpp
     src/platform/win32/win32_processes.cpp
     src/platform/win32/win32_platform.cpp
+    src/platform/win32/system_library.cpp
 )
 # Windows libraries the Win32 side of the seam links against.
-set(TSP_WIN32_LIBRARIES advapi32 ole32 oleaut32 uuid user32 setupapi newdev shell32)
+# KnownDLLs only: any other DLL is loaded from the system folder at run time.
+set(TSP_WIN32_LIBRARIES advapi32 ole32 oleaut32 uuid user32 setupapi shell32)
 # GoogleTest programs run under Wine against the real Win32 seam.
 set(TSP_WINE_TEST_SOURCES
     tests/wine/win32_seam_test.cpp
@@ -78,6 +81,7 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/engine_files_test.cpp
     tests/unit/engine_devices_test.cpp
     tests/unit/citrix_test.cpp
+    tests/unit/trust_test.cpp
     tests/unit/user_iface_test.cpp
     tests/unit/command_line_test.cpp
     tests/unit/firewall_test.cpp

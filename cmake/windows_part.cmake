@@ -52,10 +52,11 @@ enable_language(RC)
 set(TSP_APP_SOURCES
     ${PROJECT_SOURCE_DIR}/src/app/app_framework.cpp
     ${PROJECT_SOURCE_DIR}/src/app/install_app.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/user_launch.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/resources/strings.rc
     ${PROJECT_SOURCE_DIR}/src/ui/resources/wizard.rc
     ${PROJECT_SOURCE_DIR}/src/ui/resources/manifest.rc)
-set(TSP_APP_LIBRARIES ${TSP_WIN32_LIBRARIES} comctl32 msimg32 gdi32)
+set(TSP_APP_LIBRARIES ${TSP_WIN32_LIBRARIES} gdi32)
 tsp_check_release_options()
 foreach(edition workstation server)
     add_executable(tsport_${edition}_setup_image WIN32 ${TSP_APP_SOURCES}

@@ -197,7 +197,7 @@ add_executable(wine_payload_tests ${PROJECT_SOURCE_DIR}/tests/wine/payload_test.
     ${PROJECT_SOURCE_DIR}/tests/wine/payload_programs_test.cpp ${TSP_PAYLOAD_SRC}/common/standin.cpp)
 target_include_directories(wine_payload_tests PRIVATE ${TSP_PAYLOAD_SRC}/drivers ${TSP_PAYLOAD_SRC}/common)
 target_compile_definitions(wine_payload_tests PRIVATE TSP_WOW64_DLL_MACHINE=${TSP_WOW64_DLL_MACHINE})
-target_link_libraries(wine_payload_tests PRIVATE tsp_workstation tsp_portable wine_gtest version ${TSP_WIN32_LIBRARIES})
+target_link_libraries(wine_payload_tests PRIVATE tsp_workstation tsp_portable wine_gtest version newdev ${TSP_WIN32_LIBRARIES})
 # The setup's text for a newer running product (string 59), taken from the string table so
 # the check under Wine formats the very text the setup shows.
 set(TSP_STRINGS_RC ${PROJECT_SOURCE_DIR}/src/ui/resources/strings.rc)

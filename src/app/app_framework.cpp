@@ -1,5 +1,7 @@
 #include "app/app_framework.h"
 
+#include "platform/win32/system_library.h"
+
 CFrameApp* CFrameApp::s_pApp = nullptr;
 
 CFrameApp::CFrameApp() { s_pApp = this; }
@@ -22,4 +24,8 @@ int RunFrameApp(HINSTANCE instance) {
     return app->ExitInstance();
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return RunFrameApp(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Before anything can load a DLL by name.
+    os::RestrictDllSearchToSystemFolder();
+    return RunFrameApp(instance);
+}

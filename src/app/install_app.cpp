@@ -9,7 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "app/user_launch.h"
 #include "engine/exception.h"
+#include "engine/trust.h"
+#include "log/setup_log.h"
+#include "platform/platform.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_platform.h"
 #include "product/install_process.h"
 #include "product/user_iface.h"
@@ -20,6 +25,13 @@ namespace {
 constexpr std::uint32_t REFUSED_WINDOWS = 1150;       // ERROR_OLD_WIN_VERSION
 constexpr std::uint32_t REFUSED_NOT_ADMIN = 1313;     // ERROR_NO_SUCH_PRIVILEGE
 constexpr std::uint32_t REFUSED_BITNESS = 0xE0000233;  // ERROR_IN_WOW64
+
+// Setup log lines of the application's own.
+constexpr const char* LOG_NAME_TAKEN = "Warning: The log file's name was taken, the log is: ";
+constexpr const char* LOG_COPY_NAME_TAKEN = "Warning: The log file's name was taken, the log copy is: ";
+constexpr const char* LOG_DLL_REDIRECTION = "Error: DLL redirection in place, setup refused: ";
+constexpr const char* LOG_STARTED_BY_SHELL = "Started for the user by the desktop shell: ";
+constexpr const char* LOG_STARTED_HERE = "No desktop shell, started by setup: ";
 
 std::string FolderOf(const std::string& path) {
     const std::string::size_type slash = path.find_last_of('\\');
@@ -152,6 +164,19 @@ void CInstallApp::RestartComputer() {
     if (m_process) m_process->RestartComputer();
 }
 
+void CInstallApp::StartForUser(const std::string& file, const char* directory, int showCommand) {
+    const bool byShell = ShellOpenAsUser(file.c_str(), nullptr, directory, showCommand);
+    LogLine(byShell ? LOG_STARTED_BY_SHELL : LOG_STARTED_HERE, file.c_str());
+    if (!byShell) ShellExecuteA(nullptr, "open", file.c_str(), nullptr, directory, showCommand);
+}
+
+void CInstallApp::StartInstalledProgram() {
+    const std::string& folder = m_options.targetFolder;
+    StartForUser(folder + "\\" + GetEditionInfo().programName, folder.c_str(), SW_SHOWNORMAL);
+}
+
+void CInstallApp::OpenQuickStart() { StartForUser(m_quickStartAddress, nullptr, SW_SHOWMINIMIZED); }
+
 // ---- install worker -----------------------------------------------------------------------
 
 void CInstallApp::InstallBody() {
@@ -243,15 +268,42 @@ bool CInstallApp::CreateSetupLog() {
         const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
         if (length > 0 && length < MAX_PATH) m_besideLogPath = FolderOf(self) + "\\" + info.setupLogName;
     }
-    char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return false;
-    m_tempLogPath = std::string(temp) + info.setupLogName;
     if (m_hLog != INVALID_HANDLE_VALUE) CloseHandle(m_hLog);
-    m_hLog = CreateFileA(m_tempLogPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_hLog == INVALID_HANDLE_VALUE) m_tempLogPath.clear();
-    return m_hLog != INVALID_HANDLE_VALUE;
+    m_hLog = INVALID_HANDLE_VALUE;
+    m_tempLogPath.clear();
+    char temp[MAX_PATH];
+    const DWORD length = os::Kernel().GetTempPathA(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) return false;
+    // The temporary folder may be one every user can write (SYSTEM's, on older Windows).
+    TrustedFile log;
+    if (!OpenForTrustedWrite(std::string(temp) + info.setupLogName, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             WriteStart::Empty, &log)) {
+        return false;
+    }
+    m_tempLogPath = log.path;
+    m_hLog = log.handle.Release();
+    if (log.renamed) LogLine(LOG_NAME_TAKEN, m_tempLogPath.c_str());
+    return true;
+}
+
+void CInstallApp::LogLine(const char* text, const char* argument) {
+    if (m_hLog != INVALID_HANDLE_VALUE) CSetupLogApi(m_hLog).WriteLine(text, argument);
+}
+
+bool CInstallApp::CopySetupLog() {
+    const EditionInfo& info = GetEditionInfo();
+    TrustedFile intoTarget, beside;
+    const bool toTarget =
+        !m_options.targetFolder.empty() &&
+        OpenForTrustedWrite(m_options.targetFolder + "\\" + info.setupLogName, FILE_SHARE_READ, WriteStart::Empty,
+                            &intoTarget);
+    const bool toBeside = m_flags.logCopy != 0 && !m_besideLogPath.empty() &&
+                          OpenForTrustedWrite(m_besideLogPath, FILE_SHARE_READ, WriteStart::Empty, &beside);
+    // Said before the copies are made, so that they say it too.
+    if (toTarget && intoTarget.renamed) LogLine(LOG_COPY_NAME_TAKEN, intoTarget.path.c_str());
+    if (toBeside && beside.renamed) LogLine(LOG_COPY_NAME_TAKEN, beside.path.c_str());
+    if (toTarget) CopyFileContent(m_hLog, intoTarget.handle.Get());
+    return toBeside && CopyFileContent(m_hLog, beside.handle.Get());
 }
 
 bool CInstallApp::RunStart() {
@@ -263,6 +315,7 @@ bool CInstallApp::RunStart() {
 
     m_flags = ReadSwitches(GetCommandLineA());
     m_messagesShown = m_flags.silent != 0 ? m_flags.messages : 1;
+    os::UseWin32();
 
     OSVERSIONINFOEXA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -276,7 +329,15 @@ bool CInstallApp::RunStart() {
 
     CreateSetupLog();
 
-    os::UseWin32();
+    std::string redirection;
+    if (os::DllRedirectionPresent(&redirection)) {
+        // Windows would take DLLs from there before the system folder's.
+        LogLine(LOG_DLL_REDIRECTION, redirection.c_str());
+        if (m_messagesShown != 0) ShowText(Format(IDS_DLL_REDIRECTION, redirection.c_str()), MB_ICONERROR);
+        m_exitCode = EXIT_INIT_ERROR;
+        return false;
+    }
+
     try {
         m_process.reset(new CInstallProcess(m_hLog, m_flags.advancedLog, m_flags.unpackOnly == 0 ? 1 : 0, this,
                                             m_majorVersion >= 6 ? 1 : 0, *m_appEdition.edition));
@@ -371,29 +432,19 @@ bool CInstallApp::RunStart() {
 }
 
 void CInstallApp::EndSteps() {
-    const EditionInfo& info = GetEditionInfo();
     m_process.reset();
-    if (m_hLog != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hLog);
-        m_hLog = INVALID_HANDLE_VALUE;
-    }
     if (m_failed == 0) {
         if (m_tempLogPath.empty()) return;
-        if (!m_options.targetFolder.empty()) {
-            const std::string copy = m_options.targetFolder + "\\" + info.setupLogName;
-            CopyFileA(m_tempLogPath.c_str(), copy.c_str(), FALSE);
-        }
-        if (m_flags.logCopy != 0) {
-            if (!m_besideLogPath.empty() && CopyFileA(m_tempLogPath.c_str(), m_besideLogPath.c_str(), FALSE))
-                DeleteFileA(m_tempLogPath.c_str());
-        } else {
-            DeleteFileA(m_tempLogPath.c_str());
-        }
+        const bool besideWritten = CopySetupLog();
+        CloseHandle(m_hLog);
+        m_hLog = INVALID_HANDLE_VALUE;
+        // With -log the temporary copy goes only when the one beside the program was made.
+        if (m_flags.logCopy == 0 || besideWritten) DeleteFileA(m_tempLogPath.c_str());
         return;
     }
     m_exitCode = EXIT_INSTALL_FAILED;
     if (m_messagesShown != 0 && !m_tempLogPath.empty()) {
-        ShellExecuteA(nullptr, "open", m_tempLogPath.c_str(), nullptr, nullptr, SW_SHOW);
+        StartForUser(m_tempLogPath, nullptr, SW_SHOW);
         ShowText(Format(IDS_SEND_LOG, m_tempLogPath.c_str()), MB_ICONWARNING);
     }
 }

@@ -44,6 +44,7 @@ constexpr UINT IDS_SEND_LOG = 57;
 constexpr UINT IDS_OLDER_VERSION = 59;
 constexpr UINT IDS_ACCEPT_LICENCE = 65;
 constexpr UINT IDS_RESTART_NEEDED = 66;
+constexpr UINT IDS_DLL_REDIRECTION = 67;
 
 // What the application itself knows of its edition beyond the install tables.
 struct AppEdition {
@@ -88,8 +89,8 @@ public:
     void EndInstallThread() override;
     std::int32_t& RestartFlag() override { return m_restartFlag; }
     std::int32_t Failed() const override { return m_failed; }
-    const char* ProgramFileName() const override { return GetEditionInfo().programName; }
-    const char* QuickStartAddress() const override { return m_quickStartAddress.c_str(); }
+    void StartInstalledProgram() override;
+    void OpenQuickStart() override;
     void RestartComputer() override;
 
     const EditionInfo& GetEditionInfo() const { return m_appEdition.edition->Info(); }
@@ -110,6 +111,14 @@ private:
     void ReleaseRun();
     void EndSteps();
     bool CreateSetupLog();
+    // One line of the setup log, written by the application itself.
+    void LogLine(const char* text, const char* argument = nullptr);
+    // After a successful run: the log into the target folder and, with -log, beside the
+    // program. True when the copy beside the program was written.
+    bool CopySetupLog();
+    // Opens file for the signed-in user through the desktop shell; where there is none,
+    // this program opens it as before. The log names the way taken.
+    void StartForUser(const std::string& file, const char* directory, int showCommand);
     // Shows a string-table text formatted with the display name, when messages are shown.
     void ShowAppMessage(UINT id, UINT icon);
     void ShowText(const std::string& text, UINT icon, HWND owner = nullptr);

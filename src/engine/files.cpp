@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/installer.h"
+#include "engine/trust.h"
 #include "package/md5.h"
 #include "platform/constants.h"
 
@@ -18,8 +19,23 @@ std::string JoinPath(const char* dir, const char* name) {
     return path;
 }
 
-os::HANDLE CreateForWrite(const std::string& path) {
-    return os::Files().CreateFileA(path.c_str(), os::GENERIC_WRITE, 0, os::CREATE_ALWAYS, os::FILE_ATTRIBUTE_NORMAL);
+constexpr os::DWORD NO_LINK_FOLLOWED = os::FILE_ATTRIBUTE_NORMAL | os::FILE_FLAG_OPEN_REPARSE_POINT;
+
+// The file at path, for writing, never through a link: a name that is a hard link or a
+// reparse point (planted where others can write) is taken away and a file of our own made in
+// its place. Its content was saved by the backup.
+os::HANDLE OpenTargetForWrite(const std::string& path) {
+    os::KernelHandle file(os::Files().CreateFileA(path.c_str(), os::GENERIC_WRITE, 0, os::OPEN_EXISTING,
+                                                  NO_LINK_FOLLOWED));
+    if (!file.IsValid()) return os::InvalidHandle();
+    os::DWORD attributes = 0, links = 0;
+    if (os::Files().GetFileInformationByHandle(file.Get(), &attributes, &links) && links == 1 &&
+        (attributes & os::FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return file.Release();
+    }
+    file.Reset();
+    if (!os::Files().DeleteFileA(path.c_str())) return os::InvalidHandle();
+    return os::Files().CreateFileA(path.c_str(), os::GENERIC_WRITE, 0, os::CREATE_NEW, NO_LINK_FOLLOWED);
 }
 
 // Truncates and writes the whole block in one call; false on a short write, with the
@@ -35,8 +51,15 @@ bool WriteWhole(os::HANDLE file, const void* data, std::uint32_t size) {
 std::string CInstaller::MakeTempFileName(const char* name, const char* dir) {
     std::string path = JoinPath(dir, name);
     path += '_';
-    os::Kernel().SRand(os::Kernel().GetTickCount());
-    for (int i = 0; i < 8; ++i) path += static_cast<char>('1' + os::Kernel().Rand() % 9);
+    std::string digits;
+    if (!RandomDigits(8, &digits)) {
+        // Never fails: without the generator the name is only less unlikely. Every user of
+        // the name creates it new, so a name someone guessed only makes that step fail.
+        os::DWORD ticks = os::Kernel().GetTickCount();
+        digits.clear();
+        for (int i = 0; i < 8; ++i, ticks /= 9) digits += static_cast<char>('1' + ticks % 9);
+    }
+    path += digits;
     path += ".tmp";
     return path;
 }
@@ -70,7 +93,7 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
 
     BackupFile(name, dir);
     {
-        os::KernelHandle file(CreateForWrite(target));
+        os::KernelHandle file(OpenTargetForWrite(target));
         if (file.IsValid()) {
             if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
             return;
@@ -79,7 +102,7 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
 
     // In use or read-only: the new content waits beside the target for the next start.
     const std::string temp = MakeTempFileName(name, dir);
-    os::KernelHandle file(CreateForWrite(temp));
+    os::KernelHandle file(os::Files().CreateFileA(temp.c_str(), os::GENERIC_WRITE, 0, os::CREATE_NEW, NO_LINK_FOLLOWED));
     if (!file.IsValid()) ThrowEngineError(640);
     RecordInstalledFile(temp.c_str());
     std::uint16_t failedAt = 0;
@@ -100,7 +123,9 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
 
 void CInstaller::CreateInstallDirectory(const char* path) {
     Log("CreateDirectory: ", path);
-    if (os::Files().CreateDirectoryA(path)) {
+    // Made outside Program Files, a folder would take its parent's access list, which may let
+    // every user change the programs an administrator later runs from it.
+    if (os::Files().CreateDirectoryA(path, SDDL_PROGRAM_FOLDER)) {
         RecordCreatedDirectory(path);
         return;
     }

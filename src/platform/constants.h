@@ -57,6 +57,14 @@ constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
 constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+// Flags that CreateFileA takes beside the attributes.
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;  // needed to open a directory
+constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+// Opening a pipe: the server may only identify the client, never act as it.
+constexpr DWORD SECURITY_SQOS_PRESENT = 0x00100000;
+constexpr DWORD SECURITY_IDENTIFICATION = 0x00010000;
+constexpr DWORD READ_CONTROL = 0x00020000;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;

@@ -10,7 +10,8 @@ class IFiles {
 public:
     virtual ~IFiles() = default;
 
-    // Returns InvalidHandle() on failure, with the reason in the last error.
+    // Returns InvalidHandle() on failure, with the reason in the last error. attributes also
+    // carries the FILE_FLAG_* and SECURITY_* flags.
     virtual HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
                                DWORD attributes) = 0;
     // Low 32 bits of the size; INVALID_FILE_SIZE on failure.
@@ -22,6 +23,8 @@ public:
     virtual BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) = 0;
     virtual BOOL SetEndOfFile(HANDLE file) = 0;
     virtual BOOL FlushFileBuffers(HANDLE file) = 0;
+    // GetFileInformationByHandle: the file's attributes and how many names (hard links) it has.
+    virtual BOOL GetFileInformationByHandle(HANDLE file, DWORD* attributes, DWORD* links) = 0;
 
     // InvalidHandle() when nothing matches.
     virtual HANDLE FindFirstFileA(const char* path, FindData* data) = 0;
@@ -34,7 +37,9 @@ public:
     // next start, and a null destination registers a deletion.
     virtual BOOL MoveFileExA(const char* from, const char* to, DWORD flags) = 0;
     virtual BOOL DeleteFileA(const char* path) = 0;
-    virtual BOOL CreateDirectoryA(const char* path) = 0;
+    // security: the new directory's security descriptor in SDDL form (owner, access list),
+    // or null for what the parent passes on.
+    virtual BOOL CreateDirectoryA(const char* path, const char* security) = 0;
     virtual BOOL RemoveDirectoryA(const char* path) = 0;
 };
 

@@ -1,5 +1,5 @@
-// Process-wide facilities: last error, handles, the program's own file, time, the C
-// runtime's random generator, version and folders, memory, debug output.
+// Process-wide facilities: last error, handles, the program's own file, time, the system's
+// cryptographic random generator, version and folders, memory, debug output.
 #pragma once
 
 #include <cstddef>
@@ -21,14 +21,16 @@ public:
 
     virtual DWORD GetTickCount() = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
-    // The C runtime's generator (srand/rand).
-    virtual void SRand(unsigned seed) = 0;
-    virtual int Rand() = 0;
+    // Fills buffer with bytes of the system's cryptographic generator; false when it cannot.
+    virtual BOOL GenRandom(void* buffer, DWORD size) = 0;
 
     virtual BOOL GetVersionExA(OsVersion* version) = 0;
     // Both return the length written without the terminator, 0 on failure, or the size
     // needed when the buffer is too small (as Windows does).
     virtual DWORD GetWindowsDirectoryA(char* buffer, DWORD size) = 0;
+    // The temporary folder, with its trailing backslash. A process running as SYSTEM gets
+    // the system's own, which only SYSTEM and administrators can write, where Windows has
+    // one (GetTempPath2A).
     virtual DWORD GetTempPathA(DWORD size, char* buffer) = 0;
     // Same rule for the result. GetSystemWow64DirectoryA fails on a 32-bit Windows.
     virtual DWORD GetSystemDirectoryA(char* buffer, DWORD size) = 0;

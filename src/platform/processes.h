@@ -39,10 +39,11 @@ public:
     // WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED; milliseconds may be INFINITE.
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
 
-    // Default security; name null for an unnamed event ("Global\" names the machine-wide
-    // namespace). An existing event of that name is opened instead, with the last error
+    // security: the event's security descriptor in SDDL form, or null for the default. name
+    // null for an unnamed event ("Global\" names the machine-wide namespace). An existing
+    // event of that name is opened instead (its own security stays), with the last error
     // ERROR_ALREADY_EXISTS. Null on failure.
-    virtual HANDLE CreateEventA(BOOL manualReset, BOOL initialState, const char* name) = 0;
+    virtual HANDLE CreateEventA(BOOL manualReset, BOOL initialState, const char* name, const char* security) = 0;
     // Null on failure (ERROR_FILE_NOT_FOUND when there is no such event).
     virtual HANDLE OpenEventA(DWORD access, BOOL inheritHandle, const char* name) = 0;
     virtual BOOL SetEvent(HANDLE event) = 0;

@@ -1,6 +1,8 @@
 // The process token and security identifiers.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 namespace os {
@@ -25,6 +27,12 @@ public:
     // ERROR_NOT_ALL_ASSIGNED. previous and returnLength may be null.
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TokenPrivileges* newState,
                                        DWORD bufferLength, TokenPrivileges* previous, DWORD* returnLength) = 0;
+
+    // The owner and access list of an open file or directory (opened with READ_CONTROL) in
+    // SDDL form, well-known accounts by their two-letter names: "O:BAD:P(A;OICI;FA;;;SY)...".
+    virtual BOOL GetSecurityText(HANDLE object, std::string* sddl) = 0;
+    // The token's user account as "S-1-5-...".
+    virtual BOOL GetTokenUserText(HANDLE token, std::string* sid) = 0;
 };
 
 }  // namespace os

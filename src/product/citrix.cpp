@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/installer.h"
+#include "engine/trust.h"
 #include "platform/constants.h"
 #include "platform/platform.h"
 #include "product/install_process.h"
@@ -21,9 +22,24 @@ void RunCitrixSupportInstaller(CInstaller& installer, const char* targetFolder, 
     if (targetFolder == nullptr || *targetFolder == '\0') return;
     const std::string commandLine = CitrixCommandLine(targetFolder, keyword);
 
+    // An elevated run of a program that others could have replaced would run theirs.
+    const std::string program = std::string(targetFolder) + "\\" + CITRIX_INSTALLER_NAME;
+    // Only what is there can be judged; where nothing is, nothing runs.
+    auto there = [](const char* path) { return os::Files().GetFileAttributesA(path) != os::INVALID_FILE_ATTRIBUTES; };
+    if ((there(targetFolder) && OthersCanChange(targetFolder)) ||
+        (there(program.c_str()) && OthersCanChange(program))) {
+        installer.Log("Warning: Others can change it, not started: ", program.c_str());
+        return;
+    }
+
     // The program asks for a restart by signalling this event; without it the step still
-    // runs the program.
-    os::KernelHandle restartEvent(os::Processes().CreateEventA(1, 0, CITRIX_RESTART_EVENT));
+    // runs the program. Only an event of this run is believed: one that was there before may
+    // belong to anyone and be signalled already.
+    os::KernelHandle restartEvent(os::Processes().CreateEventA(1, 0, CITRIX_RESTART_EVENT, SDDL_ADMIN_OBJECT));
+    if (restartEvent.IsValid() && os::Kernel().GetLastError() == os::ERROR_ALREADY_EXISTS) {
+        installer.Log("Warning: The restart event was there before, its signal is ignored: ", CITRIX_RESTART_EVENT);
+        restartEvent.Reset();
+    }
 
     installer.Log("Start Citrix installation process: ", commandLine.c_str());
 

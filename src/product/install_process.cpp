@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/trust.h"
 #include "log/setup_log.h"
 #include "product/citrix.h"
 #include "platform/constants.h"
@@ -90,7 +91,6 @@ void CInstallProcess::Install(std::int32_t* rebootFlag, std::int32_t* failed, os
     CExceptionEx error(INSTALL_PROCESS_MODULE, INSTALL_LOCATION_NO_MEMORY, EXCEPTION_CODE_NO_MEMORY);
     try {
         Log(GetEditionInfo().displayName, " installation...");
-        os::Kernel().SRand(os::Kernel().GetTickCount());
         if (GetEditionInfo().hasCitrixStep) {
             os::FindData found;
             m_citrixProgramBefore =
@@ -254,29 +254,38 @@ std::string CInstallProcess::CitrixProgramPath() const {
 
 std::string CInstallProcess::ResumeValueName() const { return std::string(GetEditionInfo().displayName) + " setup"; }
 
-std::string CInstallProcess::ResumeCopyPath() const {
+std::string CInstallProcess::ResumeFolderParent() const {
     std::string windows;
     if (!QueryFolder([](char* buffer, os::DWORD size) { return os::Kernel().GetWindowsDirectoryA(buffer, size); },
                      &windows)) {
         return std::string();
     }
+    return JoinPath(windows, "Temp");
+}
+
+std::string CInstallProcess::ResumeCopyName() const {
     std::string name = GetEditionInfo().setupLogName;  // "tessaport-rdp-workstation-setup.log"
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.erase(dot);
-    return JoinPath(JoinPath(windows, "Temp"), (name + ".exe").c_str());
+    return name + ".exe";
 }
 
 void CInstallProcess::ScheduleResume() {
     if (GetDeferredServices().empty()) return;
-    const std::string copy = ResumeCopyPath();
     char self[os::MAX_PATH] = {};
     const os::DWORD length = os::Kernel().GetModuleFileNameA(self, sizeof self);
-    if (copy.empty() || length == 0 || length >= sizeof self) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
-    // The copy runs after the next start, when the installer itself may be long gone.
-    if (!PathsEqual(self, copy)) {
-        if (!os::Files().CopyFileA(self, copy.c_str(), 0)) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
-        RecordInstalledFile(copy.c_str());
+    if (length == 0 || length >= sizeof self) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
+    // The copy runs elevated after the next start, when the installer itself may be long
+    // gone: it lives in a folder of its own that only administrators can change.
+    const std::string parent = ResumeFolderParent();
+    std::string folder;
+    if (parent.empty() || !CreatePrivateFolder(parent, &folder)) {
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
     }
+    RecordCreatedDirectory(folder.c_str());
+    const std::string copy = JoinPath(folder, ResumeCopyName().c_str());
+    if (!os::Files().CopyFileA(self, copy.c_str(), 1)) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_RESUME_COPY);
+    RecordInstalledFile(copy.c_str());
     const std::string command = "\"" + copy + "\" -resume -silent";
     os::RegKey runOnce;
     const os::LONG opened = os::Registry().RegCreateKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY,
@@ -347,7 +356,7 @@ void CInstallProcess::ExtractAllFiles() {
     }
     const std::string folder = JoinPath(current, (std::string(GetEditionInfo().displayName) + " files").c_str());
     // A folder that is already there may hold someone else's files: nothing is written into it.
-    if (!os::Files().CreateDirectoryA(folder.c_str())) ThrowException(INSTALL_PROCESS_MODULE, 253);
+    if (!os::Files().CreateDirectoryA(folder.c_str(), nullptr)) ThrowException(INSTALL_PROCESS_MODULE, 253);
 
     for (const char* name : GetEditionInfo().extractList) {
         DebugTrace("%s", name);
@@ -386,12 +395,22 @@ void CInstallProcess::InstallDriverServices(const std::string& driverFolder, boo
 }
 
 void CInstallProcess::ForgetResumeCopy() {
-    const std::string copy = ResumeCopyPath();
     char self[os::MAX_PATH] = {};
     const os::DWORD length = os::Kernel().GetModuleFileNameA(self, sizeof self);
-    if (!copy.empty() && length > 0 && length < sizeof self && PathsEqual(self, copy)) {
-        os::Files().MoveFileExA(self, nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (length == 0 || length >= sizeof self) return;
+    // The copy is <Windows>\Temp\<private folder>\<name>: it goes with the next start, its
+    // folder after it.
+    const std::string path(self, length);
+    const std::size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos || !PathsEqual(path.substr(slash + 1), ResumeCopyName())) return;
+    const std::string folder = path.substr(0, slash);
+    const std::size_t parentSlash = folder.find_last_of('\\');
+    const std::string parent = ResumeFolderParent();
+    if (parentSlash == std::string::npos || parent.empty() || !PathsEqual(folder.substr(0, parentSlash), parent)) {
+        return;
     }
+    os::Files().MoveFileExA(path.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);
+    os::Files().MoveFileExA(folder.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 bool CInstallProcess::Resume() {

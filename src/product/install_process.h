@@ -67,11 +67,13 @@ public:
     bool Rollback();
     // When services could only be made after the next start (they were still marked for
     // deletion): this installer runs once more then, silently, from a copy that lives until it
-    // has run. The copy is journalled, the RunOnce value taken away by a rollback. Raises
-    // CExceptionEx.
+    // has run, in a new folder of <Windows>\Temp that only administrators can change. Folder
+    // and copy are journalled, the RunOnce value taken away by a rollback. Raises CExceptionEx.
     void ScheduleResume();
-    // Where that copy lives; empty when the Windows folder cannot be had.
-    std::string ResumeCopyPath() const;
+    // <Windows>\Temp, where the copy's folder is made; empty when it cannot be had.
+    std::string ResumeFolderParent() const;
+    // The copy's file name: "tessaport-rdp-<edition>-setup.exe".
+    std::string ResumeCopyName() const;
     void StopInstalledServices();
     void ExtractAllFiles();
     // CreateShortcut whose failure is only a warning in the log: 1 made, 0 not.

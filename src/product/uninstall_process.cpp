@@ -79,8 +79,8 @@ UninstallEnd PlanUninstallEnd(int copyResult, bool silent, bool noRestart) {
     }
 }
 
-CUninstallProcess::CUninstallProcess(os::HANDLE logFile, const CEdition& edition)
-    : CInstaller(logFile, 0, 1, 0), m_edition(edition) {}
+CUninstallProcess::CUninstallProcess(os::HANDLE logFile, const CEdition& edition, const std::string& workFolder)
+    : CInstaller(logFile, 0, 1, 0), m_edition(edition), m_workFolder(workFolder) {}
 
 int CUninstallProcess::Uninstall() {
     const EditionInfo& info = GetEditionInfo();
@@ -422,11 +422,11 @@ void CUninstallProcess::RemoveUninstaller(const std::string& path) {
     Log("Delete File: ", path.c_str());
     if (os::Files().DeleteFileA(path.c_str()) || IsMissing(os::Kernel().GetLastError())) return;
     // The uninstaller that started this removal runs from here and waits for it: a running
-    // program can be moved, so it leaves the target folder for the temporary one.
+    // program can be moved, so it leaves the target folder for one of this run.
     char temp[os::MAX_PATH] = {};
-    const os::DWORD length = os::Kernel().GetTempPathA(sizeof temp, temp);
-    if (length > 0 && length < sizeof temp) {
-        std::string folder(temp, length);
+    const os::DWORD length = m_workFolder.empty() ? os::Kernel().GetTempPathA(sizeof temp, temp) : 0;
+    if (!m_workFolder.empty() || (length > 0 && length < sizeof temp)) {
+        std::string folder = m_workFolder.empty() ? std::string(temp, length) : m_workFolder;
         while (!folder.empty() && folder.back() == '\\') folder.pop_back();
         const std::string moved = MakeTempFileName(GetEditionInfo().uninstallerName, folder.c_str());
         if (os::Files().MoveFileExA(path.c_str(), moved.c_str(), 0)) {

@@ -35,8 +35,10 @@ class CUninstallProcess : public CInstaller {
 public:
     // The engine as the installer makes it (administrator rights checked, the service
     // manager opened, no package). Raises CExceptionEx as the engine does; edition stays the
-    // caller's and must outlive the object.
-    CUninstallProcess(os::HANDLE logFile, const CEdition& edition);
+    // caller's and must outlive the object. workFolder: a folder of this run that only
+    // administrators can change, where the running uninstaller's file is moved out of the
+    // target folder; empty for the temporary folder.
+    CUninstallProcess(os::HANDLE logFile, const CEdition& edition, const std::string& workFolder = std::string());
 
     // Every step in order, each whatever the earlier ones met. Never throws CExceptionEx.
     // UNINSTALL_DONE, UNINSTALL_RESTART_NEEDED (the restart flag is set) or
@@ -87,13 +89,14 @@ private:
     bool Folder(EditionFolder folder, std::string* path);
     // The uninstaller's file in the target folder. The uninstaller that started this
     // removal runs from it and waits: a running program cannot be deleted but can be moved,
-    // so it moves into the temporary folder and goes from there at the next start, which
-    // needs no restart of its own.
+    // so it moves into the work folder (or the temporary folder) and goes from there at the
+    // next start, which needs no restart of its own.
     void RemoveUninstaller(const std::string& path);
     // A file that cannot go now goes at the next start (restart flag), or it is logged as staying.
     void DeleteAtNextStart(const std::string& path);
 
     const CEdition& m_edition;
+    std::string m_workFolder;
     std::string m_targetFolder;
     std::string m_startMenuFolder;
     bool m_startMenuKnown = false;

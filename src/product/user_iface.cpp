@@ -139,8 +139,10 @@ std::int32_t CUserIface::Connect(const char* pipeName) {
     const os::DWORD start = os::Kernel().GetTickCount();
     for (unsigned attempt = 1;; ++attempt) {
         if (os::Processes().WaitNamedPipeA(pipeName, USER_IFACE_PIPE_WAIT)) {
+            // Whoever serves the pipe may learn who we are, never act as us: this program
+            // runs elevated.
             m_hPipe.Reset(os::Files().CreateFileA(pipeName, os::GENERIC_READ | os::GENERIC_WRITE, 0, os::OPEN_EXISTING,
-                                                  0));
+                                                  os::SECURITY_SQOS_PRESENT | os::SECURITY_IDENTIFICATION));
             if (m_hPipe.IsValid()) break;
         }
         if (os::Kernel().GetLastError() == os::ERROR_FILE_NOT_FOUND) return USER_IFACE_NO_PIPE;

@@ -3,7 +3,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/system_library.h"
 #include "ui/wizard_logic.h"
+
+namespace {
+
+// msimg32 is no KnownDLL: AlphaBlend comes from the system folder's copy.
+BOOL SystemAlphaBlend(HDC dc, int x, int y, int w, int h, HDC source, int sx, int sy, int sw, int sh,
+                      BLENDFUNCTION blend)
+{
+    auto alphaBlend = os::SystemFunction<decltype(&::AlphaBlend)>("msimg32.dll", "AlphaBlend");
+    return alphaBlend != nullptr && alphaBlend(dc, x, y, w, h, source, sx, sy, sw, sh, blend);
+}
+
+}  // namespace
 
 std::string LoadText(UINT id)
 {
@@ -227,7 +240,7 @@ void CPictureControl::Blend(HDC dc, HBRUSH background, int x, int y, int w, int 
     HGDIOBJ old = ::SelectObject(memory, m_bitmap);
     if (old) {
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};  // 0x01FF0000
-        ::AlphaBlend(dc, x, y, w, h, memory, 0, 0, w, h, blend);
+        SystemAlphaBlend(dc, x, y, w, h, memory, 0, 0, w, h, blend);
         ::SelectObject(memory, old);
     }
     ::DeleteDC(memory);

@@ -8,7 +8,7 @@ add_library(tsp_ui STATIC
     ${PROJECT_SOURCE_DIR}/src/ui/page_look.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/pages.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/wizard.cpp)
-target_link_libraries(tsp_ui PUBLIC tsp_portable comctl32 msimg32 gdi32 user32 shell32 ole32)
+target_link_libraries(tsp_ui PUBLIC tsp_portable gdi32 user32 shell32 ole32)
 # The installers' resource scripts include wizard.rc; its pictures sit beside it.
 set(TSP_UI_RESOURCE_DIR ${PROJECT_SOURCE_DIR}/src/ui/resources)
 

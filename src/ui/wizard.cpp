@@ -1,9 +1,8 @@
 #include "ui/wizard.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 
+#include "platform/win32/system_library.h"
 #include "ui/pages.h"
 #include "ui/wizard_logic.h"
 
@@ -26,27 +25,14 @@ ReadySummaryTexts SummaryTexts()
     return t;
 }
 
-void RunProgram(const std::string& folder, const char* program)
-{
-    std::string command = "\"" + folder + "\\" + program + "\"";
-    STARTUPINFOA si;
-    std::memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    std::memset(&pi, 0, sizeof(pi));
-    if (::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
-    }
-}
-
 }  // namespace
 
 int RunWizard(IWizardHost& host, bool* restartPageShown)
 {
     if (restartPageShown)
         *restartPageShown = false;
-    HMODULE richEdit = ::LoadLibraryA("Riched32.dll");
+    // The licence page's control; from the system folder only.
+    HMODULE richEdit = os::LoadSystemLibrary("riched32.dll");
 
     HDC screen = ::GetDC(nullptr);
     const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
@@ -108,9 +94,9 @@ int RunWizard(IWizardHost& host, bool* restartPageShown)
         InstallOptions& options = host.WizardOptions();
         if (!restartShown) {
             if (options.launchProgram)
-                RunProgram(options.targetFolder, host.ProgramFileName());
+                host.StartInstalledProgram();
             if (options.openQuickStart)
-                ::ShellExecuteA(nullptr, "open", host.QuickStartAddress(), nullptr, nullptr, SW_SHOWMINIMIZED);
+                host.OpenQuickStart();
         } else if (host.RestartFlag() == 1) {
             host.RestartComputer();
         }

@@ -60,10 +60,11 @@ public:
     virtual std::int32_t& RestartFlag() = 0;  // the restart page writes the user's choice
     virtual std::int32_t Failed() const = 0;
 
-    // After-finish actions.
-    virtual const char* ProgramFileName() const = 0;     // "tessaportws.exe"
-    virtual const char* QuickStartAddress() const = 0;   // web page with "#quick-start"
-    virtual void RestartComputer() = 0;                  // CInstallProcess::RestartComputer
+    // After-finish actions. The program and the page are started for the signed-in user,
+    // never with the setup program's own rights where Windows offers a way.
+    virtual void StartInstalledProgram() = 0;  // "tessaportws.exe" in the target folder
+    virtual void OpenQuickStart() = 0;         // the web page at "#quick-start"
+    virtual void RestartComputer() = 0;        // CInstallProcess::RestartComputer
 };
 
 constexpr int WIZARD_CANCELLED = 0;

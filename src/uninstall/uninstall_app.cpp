@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "engine/exception.h"
+#include "log/setup_log.h"
 #include "platform/platform.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_platform.h"
 #include "product/uninstall_process.h"
 
@@ -14,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t REFUSED_NOT_ADMIN = 1313;  // ERROR_PRIVILEGE_NOT_HELD, from the engine
 constexpr DWORD FORCED_EXIT_CODE = 0xFFFFFFFFu;
+constexpr const char* LOG_NAME_TAKEN = "Warning: The log file's name was taken, the log is: ";
 
 // A kernel handle of this program, closed on every path.
 class CHandle {
@@ -39,15 +42,34 @@ BOOL CUninstallApp::InitInstance() {
     m_flags = ReadUninstallSwitches(GetCommandLineA());
     os::UseWin32();
     char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, temp);
+    const DWORD length = os::Kernel().GetTempPathA(MAX_PATH, temp);
     if (length > 0 && length < MAX_PATH) {
         m_tempFolder.assign(temp, length);
         if (m_tempFolder.back() != '\\') m_tempFolder += '\\';
-        // Started from a shortcut, the program's current folder is the target folder, which
-        // the removal takes away.
-        SetCurrentDirectoryA(m_tempFolder.c_str());
     }
-    m_exitCode = m_flags.copy != 0 ? RunCopy() : RunOriginal();
+    std::string redirection;
+    if (os::DllRedirectionPresent(&redirection)) {
+        // Windows would take DLLs from there before the system folder's.
+        if (m_flags.silent == 0 && m_flags.copy == 0) {
+            Box(Text(IDS_UNINSTALL_DLL_REDIRECTION, redirection.c_str()), MB_OK | MB_ICONERROR);
+        }
+        m_exitCode = UNINSTALL_INCOMPLETE;
+        return FALSE;
+    }
+    if (m_flags.copy != 0) {
+        // The original made the copy in the folder of its run.
+        char self[MAX_PATH];
+        const DWORD selfLength = GetModuleFileNameA(nullptr, self, MAX_PATH);
+        const std::string path(self, selfLength > 0 && selfLength < MAX_PATH ? selfLength : 0);
+        const std::string::size_type slash = path.find_last_of('\\');
+        if (slash != std::string::npos) m_workFolder = path.substr(0, slash);
+        m_exitCode = RunCopy();
+        return FALSE;
+    }
+    // Started from a shortcut, the current folder would be the target folder, which the
+    // removal takes away.
+    if (!m_tempFolder.empty()) SetCurrentDirectoryA(m_tempFolder.c_str());
+    m_exitCode = RunOriginal();
     return FALSE;
 }
 
@@ -95,15 +117,21 @@ int CUninstallApp::RunOriginal() {
 }
 
 int CUninstallApp::RunTemporaryCopy() {
+    // Everything of this run that must live outside the target folder goes into a folder of
+    // its own: the temporary folder may be one every user can write (SYSTEM's, on older
+    // Windows).
+    if (m_tempFolder.empty() || !CreatePrivateFolder(m_tempFolder, &m_workFolder)) m_workFolder.clear();
     char self[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string stem = m_edition.Info().uninstallLogName;
     const std::string::size_type dot = stem.rfind('.');
     if (dot != std::string::npos) stem.erase(dot);
-    const std::string copy = m_tempFolder + stem + "-" + std::to_string(GetCurrentProcessId()) + ".exe";
+    const std::string copy = m_workFolder + "\\" + stem + "-" + std::to_string(GetCurrentProcessId()) + ".exe";
     // Without a copy the work is done here: the removal moves this running file aside itself.
-    if (length == 0 || length >= MAX_PATH || m_tempFolder.empty() || !CopyFileA(self, copy.c_str(), FALSE)) {
-        return RunCopy();
+    if (length == 0 || length >= MAX_PATH || m_workFolder.empty() || !CopyFileA(self, copy.c_str(), TRUE)) {
+        const int result = RunCopy();
+        RemoveWorkFolder();
+        return result;
     }
 
     std::string commandLine = "\"" + copy + "\" -copy";
@@ -112,31 +140,45 @@ int CUninstallApp::RunTemporaryCopy() {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, m_tempFolder.c_str(), &startup,
+    DWORD code = static_cast<DWORD>(UNINSTALL_INCOMPLETE);
+    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, m_workFolder.c_str(), &startup,
                         &started)) {
         DeleteFileA(copy.c_str());
-        return RunCopy();
+        code = static_cast<DWORD>(RunCopy());
+    } else {
+        CHandle process(started.hProcess);
+        CHandle thread(started.hThread);
+        if (WaitForSingleObject(process.Get(), UNINSTALL_COPY_TIME_LIMIT) != WAIT_OBJECT_0) {
+            // A copy that hangs inside Windows is ended; what it did not finish the log shows.
+            TerminateProcess(process.Get(), FORCED_EXIT_CODE);
+            WaitForSingleObject(process.Get(), 5000);
+        } else if (!GetExitCodeProcess(process.Get(), &code)) {
+            code = static_cast<DWORD>(UNINSTALL_INCOMPLETE);
+        }
+        // The copy's own file: at once now that it has ended, or at the next start.
+        if (!DeleteFileA(copy.c_str())) MoveFileExA(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-    CHandle process(started.hProcess);
-    CHandle thread(started.hThread);
-
-    DWORD code = static_cast<DWORD>(UNINSTALL_INCOMPLETE);
-    if (WaitForSingleObject(process.Get(), UNINSTALL_COPY_TIME_LIMIT) != WAIT_OBJECT_0) {
-        // A copy that hangs inside Windows is ended; what it did not finish the log shows.
-        TerminateProcess(process.Get(), FORCED_EXIT_CODE);
-        WaitForSingleObject(process.Get(), 5000);
-    } else if (!GetExitCodeProcess(process.Get(), &code)) {
-        code = static_cast<DWORD>(UNINSTALL_INCOMPLETE);
-    }
-    // The copy's own file: at once now that it has ended, or at the next start.
-    if (!DeleteFileA(copy.c_str())) MoveFileExA(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // Before any restart: the folder may still hold this program's own moved file.
+    RemoveWorkFolder();
     return static_cast<int>(code);
+}
+
+void CUninstallApp::RemoveWorkFolder() {
+    if (m_workFolder.empty()) return;
+    if (!RemoveDirectoryA(m_workFolder.c_str())) MoveFileExA(m_workFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    m_workFolder.clear();
+}
+
+os::KernelHandle CUninstallApp::OpenLog(WriteStart start) const {
+    TrustedFile log;
+    if (!OpenForTrustedWrite(LogPath(), FILE_SHARE_READ | FILE_SHARE_WRITE, start, &log)) return os::KernelHandle();
+    if (log.renamed) CSetupLogApi(log.handle.Get()).WriteLine(LOG_NAME_TAKEN, log.path.c_str());
+    return std::move(log.handle);
 }
 
 void CUninstallApp::Restart() {
     // The copy's log gets the restart line; it stays in the temporary folder.
-    CHandle log(CreateFileA(LogPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    os::KernelHandle log = OpenLog(WriteStart::End);
     try {
         CInstaller restarter(log.Get(), 0, 0, 0);
         restarter.RestartSystem();
@@ -149,10 +191,9 @@ void CUninstallApp::Restart() {
 
 int CUninstallApp::RunCopy() {
     // Kept in the temporary folder, whatever the outcome.
-    CHandle log(CreateFileA(LogPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    os::KernelHandle log = OpenLog(WriteStart::Empty);
     try {
-        CUninstallProcess process(log.Get(), m_edition);
+        CUninstallProcess process(log.Get(), m_edition, m_workFolder);
         return process.Uninstall();
     } catch (CExceptionEx* e) {
         const std::uint32_t code = e->GetCode();
@@ -171,11 +212,11 @@ std::string CUninstallApp::RawText(UINT id) const {
     return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::string CUninstallApp::Text(UINT id) const {
+std::string CUninstallApp::Text(UINT id, const char* argument) const {
     const std::string format = RawText(id);
-    const char* name = m_edition.Info().displayName;
-    std::vector<char> text(format.size() + std::strlen(name) + 16);
-    std::snprintf(text.data(), text.size(), format.c_str(), name);
+    const char* value = argument != nullptr ? argument : m_edition.Info().displayName;
+    std::vector<char> text(format.size() + std::strlen(value) + 16);
+    std::snprintf(text.data(), text.size(), format.c_str(), value);
     return text.data();
 }
 

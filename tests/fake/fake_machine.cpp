@@ -192,12 +192,17 @@ void CFakeKernel::Sleep(DWORD milliseconds) {
     sleeps.push_back(milliseconds);
 }
 
-// The Microsoft C runtime's generator.
-void CFakeKernel::SRand(unsigned seed) { m_randState = seed; }
-
-int CFakeKernel::Rand() {
-    m_randState = m_randState * 214013u + 2531011u;
-    return static_cast<int>((m_randState >> 16) & 0x7FFF);
+BOOL CFakeKernel::GenRandom(void* buffer, DWORD size) {
+    if (m_machine.Fail("GenRandom")) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (DWORD i = 0; i < size; ++i) {
+        // xorshift64*: any fixed sequence will do.
+        m_randomState ^= m_randomState >> 12;
+        m_randomState ^= m_randomState << 25;
+        m_randomState ^= m_randomState >> 27;
+        out[i] = static_cast<std::uint8_t>((m_randomState * 0x2545F4914F6CDD1Du) >> 56);
+    }
+    return 1;
 }
 
 BOOL CFakeKernel::GetVersionExA(OsVersion* out) {
@@ -319,15 +324,15 @@ bool CFakeFiles::HasChildren(const std::string& key) const {
 HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, DWORD disposition,
                                DWORD attributes) {
     if (Fail("CreateFileA")) return InvalidHandle();
-    if (CFakeProcesses::IsPipeName(path)) return m_machine.processes.OpenPipe(path, access);
+    if (CFakeProcesses::IsPipeName(path)) return m_machine.processes.OpenPipe(path, access, attributes);
     if (path == nullptr || *path == '\0') {
         SetError(ERROR_PATH_NOT_FOUND);
         return InvalidHandle();
     }
-    const std::string key = NormalizePath(path);
+    const std::string key = Resolve(NormalizePath(path), (attributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0);
     auto it = m_nodes.find(key);
     const bool exists = it != m_nodes.end();
-    if (exists && it->second.directory) {
+    if (exists && it->second.directory && !(attributes & FILE_FLAG_BACKUP_SEMANTICS)) {
         SetError(ERROR_ACCESS_DENIED);
         return InvalidHandle();
     }
@@ -371,7 +376,8 @@ HANDLE CFakeFiles::CreateFileA(const char* path, DWORD access, DWORD shareMode, 
     if (!exists) {
         Node node;
         node.name = key;
-        node.attributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+        const DWORD fileAttributes = attributes & 0xFFFF;  // the rest are flags
+        node.attributes = fileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : fileAttributes;
         m_nodes.emplace(key, std::move(node));
         m_machine.lastError = ERROR_SUCCESS;
     } else {
@@ -460,6 +466,20 @@ BOOL CFakeFiles::SetEndOfFile(HANDLE file) {
         return SetError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     }
     m_nodes.at(open->key).data.resize(open->position);
+    return 1;
+}
+
+BOOL CFakeFiles::GetFileInformationByHandle(HANDLE file, DWORD* attributes, DWORD* links) {
+    if (Fail("GetFileInformationByHandle")) return 0;
+    Open* open = FindOpen(file);
+    if (open == nullptr) return SetError(ERROR_INVALID_HANDLE);
+    const Node& node = m_nodes.at(open->key);
+    DWORD names = 1;
+    for (const auto& [key, other] : m_nodes) {
+        if (!(other.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && SamePath(other.linkOf, open->key)) ++names;
+    }
+    if (attributes) *attributes = node.attributes;
+    if (links) *links = names;
     return 1;
 }
 
@@ -610,7 +630,7 @@ bool CFakeFiles::IsRunning(const std::string& path) const {
     return false;
 }
 
-BOOL CFakeFiles::CreateDirectoryA(const char* path) {
+BOOL CFakeFiles::CreateDirectoryA(const char* path, const char* security) {
     if (Fail("CreateDirectoryA")) return 0;
     const std::string key = NormalizePath(path ? path : "");
     if (m_nodes.count(key) != 0) return SetError(ERROR_ALREADY_EXISTS);
@@ -620,6 +640,13 @@ BOOL CFakeFiles::CreateDirectoryA(const char* path) {
     node.name = key;
     node.directory = true;
     node.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    if (security != nullptr) {
+        // Only the access list counts here; the owner stays the creator.
+        const std::string text = security;
+        const std::size_t list = text.find("D:");
+        if (list == std::string::npos) return SetError(ERROR_INVALID_PARAMETER);
+        node.accessList = text.substr(list);
+    }
     m_nodes.emplace(key, std::move(node));
     return 1;
 }
@@ -659,6 +686,47 @@ void CFakeFiles::MakeDirectory(const std::string& path) {
     node.name = key;
     node.directory = true;
     node.attributes = FILE_ATTRIBUTE_DIRECTORY;
+}
+
+void CFakeFiles::PutHardLink(const std::string& link, const std::string& target) {
+    const std::string key = NormalizePath(link);
+    MakeDirectory(ParentPath(key));
+    Node node;
+    node.name = key;
+    node.linkOf = NormalizePath(target);
+    node.attributes = FILE_ATTRIBUTE_NORMAL;
+    m_nodes[key] = std::move(node);
+}
+
+void CFakeFiles::PutSymbolicLink(const std::string& link, const std::string& target) {
+    PutHardLink(link, target);
+    m_nodes[NormalizePath(link)].attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+std::string CFakeFiles::Resolve(const std::string& key, bool followReparse) const {
+    auto it = m_nodes.find(key);
+    if (it == m_nodes.end() || it->second.linkOf.empty()) return key;
+    const bool reparse = (it->second.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return reparse && !followReparse ? key : it->second.linkOf;
+}
+
+void CFakeFiles::SetSecurity(const std::string& path, const std::string& owner, const std::string& accessList) {
+    Node& node = m_nodes.at(NormalizePath(path));
+    node.owner = owner;
+    node.accessList = accessList;
+}
+
+std::string CFakeFiles::AccessList(const std::string& path) const {
+    auto it = m_nodes.find(NormalizePath(path));
+    return it == m_nodes.end() ? std::string() : it->second.accessList;
+}
+
+bool CFakeFiles::SecurityOfHandle(HANDLE file, std::string* sddl) const {
+    auto open = m_opens.find(reinterpret_cast<std::uintptr_t>(file));
+    if (open == m_opens.end() || open->second.external) return false;
+    const Node& node = m_nodes.at(open->second.key);
+    *sddl = "O:" + node.owner + node.accessList;
+    return true;
 }
 
 void CFakeFiles::Remove(const std::string& path) {

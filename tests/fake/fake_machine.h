@@ -43,8 +43,7 @@ public:
     os::DWORD GetModuleFileNameA(char* buffer, os::DWORD size) override;
     os::DWORD GetTickCount() override;
     void Sleep(os::DWORD milliseconds) override;
-    void SRand(unsigned seed) override;
-    int Rand() override;
+    os::BOOL GenRandom(void* buffer, os::DWORD size) override;
     os::BOOL GetVersionExA(os::OsVersion* version) override;
     os::DWORD GetWindowsDirectoryA(char* buffer, os::DWORD size) override;
     os::DWORD GetTempPathA(os::DWORD size, char* buffer) override;
@@ -74,7 +73,7 @@ public:
 
 private:
     CFakeMachine& m_machine;
-    std::uint32_t m_randState = 1;  // the C runtime's generator starts as if seeded with 1
+    std::uint64_t m_randomState = 0x9E3779B97F4A7C15u;  // a fixed sequence: tests repeat
     std::map<void*, std::unique_ptr<std::uint8_t[]>> m_blocks;
 };
 
@@ -91,6 +90,7 @@ public:
     os::BOOL WriteFile(os::HANDLE file, const void* buffer, os::DWORD size, os::DWORD* written) override;
     os::BOOL SetEndOfFile(os::HANDLE file) override;
     os::BOOL FlushFileBuffers(os::HANDLE file) override;
+    os::BOOL GetFileInformationByHandle(os::HANDLE file, os::DWORD* attributes, os::DWORD* links) override;
     os::HANDLE FindFirstFileA(const char* path, os::FindData* data) override;
     os::BOOL FindClose(os::HANDLE find) override;
     os::DWORD GetFileAttributesA(const char* path) override;
@@ -98,7 +98,7 @@ public:
     os::BOOL CopyFileA(const char* from, const char* to, os::BOOL failIfExists) override;
     os::BOOL MoveFileExA(const char* from, const char* to, os::DWORD flags) override;
     os::BOOL DeleteFileA(const char* path) override;
-    os::BOOL CreateDirectoryA(const char* path) override;
+    os::BOOL CreateDirectoryA(const char* path, const char* security) override;
     os::BOOL RemoveDirectoryA(const char* path) override;
 
     void CloseOwned(os::HANDLE handle) override;
@@ -108,6 +108,16 @@ public:
                  os::DWORD attributes = 0x80 /* FILE_ATTRIBUTE_NORMAL */);
     void PutFile(const std::string& path, const std::string& content);
     void MakeDirectory(const std::string& path);  // with its parents
+    // Another name for target's data (a hard link), or a reparse point that opening follows
+    // to target unless FILE_FLAG_OPEN_REPARSE_POINT is given.
+    void PutHardLink(const std::string& link, const std::string& target);
+    void PutSymbolicLink(const std::string& link, const std::string& target);
+    // The owner ("BA", "S-1-5-...") and access list ("D:...") GetSecurityText reports.
+    // New files and folders are an administrator's, with the list they were made with.
+    void SetSecurity(const std::string& path, const std::string& owner, const std::string& accessList);
+    std::string AccessList(const std::string& path) const;
+    // The security text of what an open handle reaches (for the security area).
+    bool SecurityOfHandle(os::HANDLE file, std::string* sddl) const;
     void Remove(const std::string& path);         // a file, or a directory with all it holds
     bool FileExists(const std::string& path) const;
     bool DirectoryExists(const std::string& path) const;
@@ -149,7 +159,13 @@ private:
         bool directory = false;
         std::vector<std::uint8_t> data;
         os::DWORD attributes = 0;
+        std::string linkOf;  // a link: the key of what it names
+        std::string owner = "BA";
+        std::string accessList = DEFAULT_ACCESS_LIST;
     };
+    static constexpr const char* DEFAULT_ACCESS_LIST = "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    // The key whose data an open of key reaches.
+    std::string Resolve(const std::string& key, bool followReparse) const;
     struct Open {
         std::string key;
         os::DWORD access = 0;

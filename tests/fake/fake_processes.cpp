@@ -281,8 +281,8 @@ DWORD CFakeProcesses::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 // ---- events -------------------------------------------------------------------------
 
-HANDLE CFakeProcesses::CreateEventA(BOOL manualReset, BOOL initialState, const char* name) {
-    eventRequests.push_back({name != nullptr ? name : "", manualReset, initialState});
+HANDLE CFakeProcesses::CreateEventA(BOOL manualReset, BOOL initialState, const char* name, const char* security) {
+    eventRequests.push_back({name != nullptr ? name : "", manualReset, initialState, security != nullptr ? security : ""});
     if (Fail("CreateEventA")) return nullptr;
     const std::string key =
         name != nullptr ? EventKey(name) : std::string("\x01unnamed ") + std::to_string(m_nextAnonymous++);
@@ -428,7 +428,8 @@ BOOL CFakeProcesses::WaitNamedPipeA(const char* name, DWORD timeout) {
     return SetError(ERROR_SEM_TIMEOUT);
 }
 
-HANDLE CFakeProcesses::OpenPipe(const char* name, DWORD) {
+HANDLE CFakeProcesses::OpenPipe(const char* name, DWORD, DWORD flags) {
+    pipeOpenFlags.push_back(flags);
     auto it = m_servers.find(name);
     if (it == m_servers.end()) {
         SetError(ERROR_FILE_NOT_FOUND);

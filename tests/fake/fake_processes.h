@@ -28,7 +28,8 @@ public:
     os::DWORD GetCurrentProcessId() override;
     os::BOOL ProcessIdToSessionId(os::DWORD processId, os::DWORD* sessionId) override;
     os::DWORD WaitForSingleObject(os::HANDLE handle, os::DWORD milliseconds) override;
-    os::HANDLE CreateEventA(os::BOOL manualReset, os::BOOL initialState, const char* name) override;
+    os::HANDLE CreateEventA(os::BOOL manualReset, os::BOOL initialState, const char* name,
+                            const char* security) override;
     os::HANDLE OpenEventA(os::DWORD access, os::BOOL inheritHandle, const char* name) override;
     os::BOOL SetEvent(os::HANDLE event) override;
     os::BOOL ResetEvent(os::HANDLE event) override;
@@ -81,6 +82,7 @@ public:
         std::string name;  // empty for an unnamed event
         os::BOOL manualReset = 0;
         os::BOOL initialState = 0;
+        std::string security;  // the SDDL asked for; empty for the default
     };
     std::vector<EventRequest> eventRequests;
     // Every WaitForSingleObject call: what was waited for and for how long, in order.
@@ -117,7 +119,9 @@ public:
     // The files area hands pipe names and pipe handles over to this area.
     static bool IsPipeName(const char* path);
     bool IsPipe(os::HANDLE handle) const;
-    os::HANDLE OpenPipe(const char* name, os::DWORD access);
+    os::HANDLE OpenPipe(const char* name, os::DWORD access, os::DWORD flags);
+    // The flags (FILE_FLAG_*, SECURITY_*) of every opening of a pipe, in order.
+    std::vector<os::DWORD> pipeOpenFlags;
     os::BOOL ReadPipe(os::HANDLE pipe, void* buffer, os::DWORD size, os::DWORD* read);
     os::BOOL WritePipe(os::HANDLE pipe, const void* buffer, os::DWORD size, os::DWORD* written);
 

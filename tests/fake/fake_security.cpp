@@ -73,6 +73,25 @@ BOOL CFakeSecurity::OpenProcessToken(DWORD access, HANDLE* token) {
     return 1;
 }
 
+BOOL CFakeSecurity::GetSecurityText(HANDLE object, std::string* sddl) {
+    if (m_machine.Fail("GetSecurityInfo")) return 0;
+    if (!m_machine.files.SecurityOfHandle(object, sddl)) {
+        m_machine.lastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    return 1;
+}
+
+BOOL CFakeSecurity::GetTokenUserText(HANDLE token, std::string* sid) {
+    if (m_machine.Fail("GetTokenInformation")) return 0;
+    if (m_tokens.count(reinterpret_cast<std::uintptr_t>(token)) == 0) {
+        m_machine.lastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    *sid = user;
+    return 1;
+}
+
 void CFakeSecurity::CloseOwned(HANDLE handle) {
     m_tokens.erase(reinterpret_cast<std::uintptr_t>(handle));
     m_tokenAccess.erase(reinterpret_cast<std::uintptr_t>(handle));

@@ -25,6 +25,8 @@ public:
     os::BOOL AdjustTokenPrivileges(os::HANDLE token, os::BOOL disableAll, const os::TokenPrivileges* newState,
                                    os::DWORD bufferLength, os::TokenPrivileges* previous,
                                    os::DWORD* returnLength) override;
+    os::BOOL GetSecurityText(os::HANDLE object, std::string* sddl) override;
+    os::BOOL GetTokenUserText(os::HANDLE token, std::string* sid) override;
 
     void CloseOwned(os::HANDLE handle) override;
 
@@ -34,6 +36,7 @@ public:
     };
     // The token's groups, in order. By default the user is an elevated administrator.
     std::vector<Group> groups;
+    std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";  // the token's own account
     void MakeStandardUser();  // drops the Administrators group
     std::size_t OpenTokenCount() const { return m_tokens.size(); }
     std::size_t LiveSidCount() const { return m_sids.size(); }

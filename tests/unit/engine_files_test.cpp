@@ -51,17 +51,6 @@ bool IsTempNameOf(const std::string& path, const std::string& target, const char
     return std::regex_match(path.substr(prefix.size()), std::regex(std::string("[1-9]{8}\\.tmp") + suffix));
 }
 
-// The C runtime's generator, for the expected digits.
-std::string DigitsForTick(std::uint32_t tick) {
-    std::uint32_t state = tick;
-    std::string digits;
-    for (int i = 0; i < 8; ++i) {
-        state = state * 214013u + 2531011u;
-        digits += static_cast<char>('1' + ((state >> 16) & 0x7FFF) % 9);
-    }
-    return digits;
-}
-
 // ---- writing files --------------------------------------------------------------------------
 
 TEST_F(EngineFiles, NewFileIsWrittenJournalledAndLogged) {
@@ -95,6 +84,20 @@ TEST_F(EngineFiles, ExistingFileKeepsOneBackupBesideItUntilTheCommit) {
     EXPECT_EQ(machine.files.Text(TARGET), "new");
 }
 
+TEST_F(EngineFiles, ALinkAtTheTargetIsReplacedNeverWrittenThrough) {
+    // Planted where others could write: the file the link names must stay as it is.
+    const std::string elsewhere = "C:\\Windows\\system32\\config.dat";
+    for (bool symbolic : {false, true}) {
+        machine.files.PutFile(elsewhere, "precious");
+        symbolic ? machine.files.PutSymbolicLink(TARGET, elsewhere) : machine.files.PutHardLink(TARGET, elsewhere);
+        Make();
+        Install("tspusb.dll", "new");
+        EXPECT_EQ(machine.files.Text(elsewhere), "precious") << symbolic;
+        EXPECT_EQ(machine.files.Text(TARGET), "new") << symbolic;
+        machine.files.Remove(TARGET);
+    }
+}
+
 TEST_F(EngineFiles, ZeroBytesTruncateAnExistingFile) {
     machine.files.PutFile(TARGET, "something long");
     Make();
@@ -103,18 +106,15 @@ TEST_F(EngineFiles, ZeroBytesTruncateAnExistingFile) {
     EXPECT_EQ(machine.files.Text(TARGET), "");
 }
 
-TEST_F(EngineFiles, TemporaryNamesFollowTheTickCount) {
+TEST_F(EngineFiles, TemporaryNamesComeFromTheCryptographicGenerator) {
     Make();
-    machine.kernel.tickCount = 41973825;
+    // Nothing a local user can foresee: the same tick gives other digits each time.
     const std::string name = installer->MakeTempFileName("x.sys", "D:\\Files");
-    EXPECT_EQ(name, "D:\\Files\\x.sys_" + DigitsForTick(41973825) + ".tmp");
-    EXPECT_EQ(installer->MakeTempFileName("x.sys", "D:\\Files"), name);  // same tick, same digits
-    machine.kernel.tickCount += 16;
-    const std::string later = installer->MakeTempFileName("x.sys", "D:\\Files");
-    EXPECT_NE(later, name);
-    EXPECT_TRUE(IsTempNameOf(later, "D:\\Files\\x.sys", ""));
-    // The directory is taken as it is.
-    EXPECT_EQ(installer->MakeTempFileName("a", "C:\\"), "C:\\\\a_" + DigitsForTick(machine.kernel.tickCount) + ".tmp");
+    EXPECT_TRUE(IsTempNameOf(name, "D:\\Files\\x.sys", "")) << name;
+    EXPECT_NE(installer->MakeTempFileName("x.sys", "D:\\Files"), name);
+    // Without the generator the name still has its shape (every user creates it new).
+    machine.Faults().FailCall("GenRandom", 1, os::ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_TRUE(IsTempNameOf(installer->MakeTempFileName("a", "C:\\"), "C:\\\\a", ""));
 }
 
 TEST_F(EngineFiles, FileInUseIsReplacedAtTheNextStartAndTheInstallationGoesOn) {

@@ -19,10 +19,12 @@
 namespace fake {
 // Comparison and output of the fake's records (only these tests compare them).
 inline bool operator==(const CFakeProcesses::EventRequest& a, const CFakeProcesses::EventRequest& b) {
-    return a.name == b.name && a.manualReset == b.manualReset && a.initialState == b.initialState;
+    return a.name == b.name && a.manualReset == b.manualReset && a.initialState == b.initialState &&
+           a.security == b.security;
 }
 inline std::ostream& operator<<(std::ostream& out, const CFakeProcesses::EventRequest& e) {
-    return out << "{" << e.name << " manual " << e.manualReset << " initial " << e.initialState << "}";
+    return out << "{" << e.name << " manual " << e.manualReset << " initial " << e.initialState << " security "
+               << e.security << "}";
 }
 inline bool operator==(const CFakeProcesses::WaitRequest& a, const CFakeProcesses::WaitRequest& b) {
     return a.object == b.object && a.milliseconds == b.milliseconds;
@@ -652,7 +654,8 @@ TEST(FixedValues, CitrixStepEventTimeLimitAndCommandLines) {
     InstallAndEnd(*rig);
     ASSERT_EQ(rig->failed, 1);
 
-    const EventRequest event{RESTART_EVENT, 1, 0};  // manual reset, not signalled
+    // Manual reset, not signalled, for SYSTEM and administrators only.
+    const EventRequest event{RESTART_EVENT, 1, 0, "D:P(A;;GA;;;SY)(A;;GA;;;BA)"};
     EXPECT_EQ(rig->machine.processes.eventRequests, (std::vector<EventRequest>{event, event}));
     const WaitRequest program{"process " + CITRIX_PROGRAM, 25000};
     const WaitRequest restart{"event " + RESTART_EVENT, 1};

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -988,7 +989,6 @@ TEST_F(InstallProcessTest, AFreshInstallThatFailsRegistersNoCitrixSupportAgain) 
 
 TEST_F(InstallProcessTest, AServiceStillMarkedForDeletionIsMadeByTheRunResumedAfterTheRestart) {
     const std::string runOnce = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-    const std::string copy = "C:\\Windows\\Temp\\tessaport-rdp-workstation-setup.exe";
     CInstallRig rig;
     // An uninstallation just before could not stop the service: it is marked for deletion.
     fake::CFakeServices::Config old;
@@ -1007,9 +1007,19 @@ TEST_F(InstallProcessTest, AServiceStillMarkedForDeletionIsMadeByTheRunResumedAf
     EXPECT_EQ(rig.failed, 0);
     EXPECT_EQ(rig.rebootFlag, 1);
     EXPECT_TRUE(rig.host.boxes.empty());
+    // The copy runs elevated later: from a new folder of its own that only administrators
+    // can change, never from a name a user could have taken first.
+    const std::string command =
+        rig.machine.registry.GetString(runOnce, "Tessaport RDP Edition - Workstation setup").value_or("");
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(
+        command, parts,
+        std::regex(R"re("(C:\\Windows\\Temp\\[1-9]{8})\\tessaport-rdp-workstation-setup\.exe" -resume -silent)re")))
+        << command;
+    const std::string folder = parts[1];
+    const std::string copy = folder + "\\tessaport-rdp-workstation-setup.exe";
     EXPECT_EQ(rig.machine.files.Content(copy), rig.machine.files.Content(rig.machine.kernel.modulePath));
-    EXPECT_EQ(rig.machine.registry.GetString(runOnce, "Tessaport RDP Edition - Workstation setup"),
-              "\"" + copy + "\" -resume -silent");
+    EXPECT_EQ(rig.machine.files.AccessList(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 
     // The restart takes the old service away; then Windows runs (and forgets) the command.
     rig.machine.files.Restart();
@@ -1029,10 +1039,11 @@ TEST_F(InstallProcessTest, AServiceStillMarkedForDeletionIsMadeByTheRunResumedAf
     EXPECT_EQ(service->config.group, "PlugPlay");
     EXPECT_EQ(service->config.description, "Tessaport RDP Edition Workstation - helps to share USB devices over IP");
     EXPECT_EQ(rig.machine.services.State("tsppnptls"), os::SERVICE_RUNNING);
-    // The copy goes with the next start.
+    // The copy and its folder go with the next start.
     EXPECT_TRUE(rig.machine.files.FileExists(copy));
     rig.machine.files.Restart();
     EXPECT_FALSE(rig.machine.files.FileExists(copy));
+    EXPECT_FALSE(rig.machine.files.DirectoryExists(folder));
 }
 
 // ---- the process's other operations -------------------------------------------------------

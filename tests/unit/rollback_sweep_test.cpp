@@ -146,9 +146,31 @@ std::string WithoutDriver(const std::string& device) {
     return device.substr(0, from) + (to == std::string::npos ? "" : device.substr(to));
 }
 
+// The random name of a run's own folder in the temporary folder ("\\TEMP\\54791575", in a
+// registry value "\\x5CTemp\\x5C54791575") as one name: a run that drew more random numbers
+// before has another.
+std::string WithoutRunFolder(std::string text) {
+    for (const std::string temp : {"\\TEMP\\", "\\X5CTEMP\\X5C"}) {
+        for (std::size_t at = Upper(text).find(temp); at != std::string::npos; at = Upper(text).find(temp, at + 1)) {
+            const std::size_t digits = at + temp.size();
+            std::size_t end = digits;
+            while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+            if (end - digits == 8) text.replace(digits, 8, "<run>");
+        }
+    }
+    return text;
+}
+State WithoutRunFolders(const State& state) {
+    State out;
+    for (const auto& [key, value] : state) out[WithoutRunFolder(key)] = WithoutRunFolder(value);
+    return out;
+}
+
 // Differences between a clean install and a successful faulted one that the steps absorb
 // by design (see the list at the top); "" when there are none other.
-std::string UnabsorbedDifferences(const CInstallRig& rig, const State& clean, const State& run) {
+std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanState, const State& runState) {
+    const State clean = WithoutRunFolders(cleanState);
+    const State run = WithoutRunFolders(runState);
     const EditionInfo& info = rig.edition.Info();
     const std::string mainLink = "file " + Upper(rig.menu + "\\" + info.mainShortcut.linkName + ".lnk");
     const std::string uninstallKey = "reg " + Upper("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +

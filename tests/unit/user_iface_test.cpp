@@ -81,6 +81,8 @@ TEST_F(InstalledVersionCheck, ANewerProductRefusesWithItsTextAndGetsTheWholeExch
     // Abilities, then the session id, then the process id, then the request.
     EXPECT_EQ(server.ReceivedWords(), (Words{3, processes.sessionId, processes.currentProcessId, 0x3007}));
     EXPECT_EQ(server.received.size(), 16u);
+    // The product's service may identify the elevated client, never act as it.
+    EXPECT_EQ(processes.pipeOpenFlags.back(), os::SECURITY_SQOS_PRESENT | os::SECURITY_IDENTIFICATION);
     ExpectClean();
     // The single pipe instance was given back: a second check gets through as well.
     EXPECT_EQ(Check(), 1);

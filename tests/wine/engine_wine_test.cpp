@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/installer.h"
+#include "engine/trust.h"
 #include "payload_test_support.h"
 #include "platform/win32/win32_platform.h"
 #include "tspvdbus_interface.h"
@@ -559,6 +560,41 @@ TEST_F(EngineFiles, FileHeldWithoutAnySharingCannotBeBackedUp) {
     EXPECT_TRUE(installer->GetFileBackups().empty());
     EXPECT_FALSE(installer->IsRebootRequired());
     EXPECT_EQ(LogText(), "Install File: " + held + "\r\n");
+}
+
+TEST_F(EngineFiles, ElevatedWritesNeverGoThroughAHardLink) {
+    // Hard links planted at the names an installation and a log write: the files they
+    // name keep their content, and the names become files of our own.
+    const std::string linked = m_dir + "\\linked.txt";
+    ASSERT_TRUE(WriteWholeFile(linked, "precious"));
+    const std::string payload = m_dir + "\\app.exe";
+    const std::string log = m_dir + "\\setup.log";
+    for (const std::string& name : {payload, log}) ASSERT_TRUE(CreateHardLinkA(name.c_str(), linked.c_str(), nullptr));
+
+    CInstaller* installer = Make();
+    ASSERT_NE(installer, nullptr);
+    installer->InstallFile("app.exe", m_dir.c_str(), "new", 3);
+    TrustedFile file;
+    ASSERT_TRUE(OpenForTrustedWrite(log, FILE_SHARE_READ, WriteStart::Empty, &file));
+    EXPECT_EQ(file.path, log);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.handle.Get(), "ours", 4, &written, nullptr));
+    file.handle.Reset();
+    EXPECT_EQ(ReadWholeFile(linked, READ_SHARING), "precious");
+    EXPECT_EQ(ReadWholeFile(payload, READ_SHARING), "new");
+    EXPECT_EQ(ReadWholeFile(log, READ_SHARING), "ours");
+
+    // A folder of its own cannot be made twice; an event of its own is found the second time.
+    std::string folder;
+    ASSERT_TRUE(CreatePrivateFolder(m_dir, &folder));
+    EXPECT_FALSE(os::Files().CreateDirectoryA(folder.c_str(), SDDL_PRIVATE_FOLDER));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(OthersCanChange(folder));
+    const std::string event = "tsport_engine_event_" + folder.substr(folder.size() - 8);
+    os::KernelHandle first(os::Processes().CreateEventA(1, 0, event.c_str(), SDDL_ADMIN_OBJECT));
+    ASSERT_TRUE(first.IsValid());
+    os::KernelHandle second(os::Processes().CreateEventA(1, 0, event.c_str(), SDDL_ADMIN_OBJECT));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 
 TEST_F(EngineFiles, CommitDeletesTheBackupsAndKeepsTheNewContent) {

@@ -24,7 +24,7 @@ protected:
         ASSERT_GT(n, 0u);
         ASSERT_LT(n, sizeof temp);
         dir = std::string(temp) + "tsport_seam_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        Files().CreateDirectoryA(dir.c_str());
+        Files().CreateDirectoryA(dir.c_str(), nullptr);
     }
 
     std::string Path(const char* name) const { return dir + "\\" + name; }
@@ -95,10 +95,10 @@ TEST_F(Win32Seam, WriteTruncateFindAndDirectories) {
     EXPECT_FALSE(Files().FindFirstFileA(Path("absent.bin").c_str(), &found) != InvalidHandle());
 
     const std::string sub = Path("sub");
-    EXPECT_TRUE(Files().CreateDirectoryA(sub.c_str()));
-    EXPECT_FALSE(Files().CreateDirectoryA(sub.c_str()));
+    EXPECT_TRUE(Files().CreateDirectoryA(sub.c_str(), nullptr));
+    EXPECT_FALSE(Files().CreateDirectoryA(sub.c_str(), nullptr));
     EXPECT_EQ(Kernel().GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_FALSE(Files().CreateDirectoryA((sub + "\\missing\\leaf").c_str()));
+    EXPECT_FALSE(Files().CreateDirectoryA((sub + "\\missing\\leaf").c_str(), nullptr));
     EXPECT_EQ(Kernel().GetLastError(), ERROR_PATH_NOT_FOUND);
     WriteFile(sub + "\\inside.txt", "x");
     EXPECT_FALSE(Files().RemoveDirectoryA(sub.c_str()));
@@ -271,6 +271,10 @@ TEST_F(Win32Seam, MachineFacts) {
     EXPECT_TRUE(Kernel().VirtualFree(block));
     ServiceHandle manager(Services().OpenSCManagerA(SC_MANAGER_ALL_ACCESS));
     EXPECT_TRUE(manager.IsValid());
+    BYTE random[2][16] = {};
+    ASSERT_TRUE(Kernel().GenRandom(random[0], 16));
+    ASSERT_TRUE(Kernel().GenRandom(random[1], 16));
+    EXPECT_NE(std::memcmp(random[0], random[1], 16), 0);
 }
 
 }  // namespace

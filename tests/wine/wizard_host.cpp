@@ -113,8 +113,8 @@ public:
     }
     std::int32_t& RestartFlag() override { return m_restartFlag; }
     std::int32_t Failed() const override { return m_failed; }
-    const char* ProgramFileName() const override { return "no_such_program.exe"; }
-    const char* QuickStartAddress() const override { return ""; }
+    void StartInstalledProgram() override {}
+    void OpenQuickStart() override {}
     void RestartComputer() override { ++m_restartCalls; }
 };
 

@@ -22,8 +22,7 @@ public:
     DWORD GetModuleFileNameA(char* buffer, DWORD size) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
-    void SRand(unsigned seed) override;
-    int Rand() override;
+    BOOL GenRandom(void* buffer, DWORD size) override;
     BOOL GetVersionExA(OsVersion* version) override;
     DWORD GetWindowsDirectoryA(char* buffer, DWORD size) override;
     DWORD GetTempPathA(DWORD size, char* buffer) override;
@@ -45,6 +44,7 @@ public:
     BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
     BOOL SetEndOfFile(HANDLE file) override;
     BOOL FlushFileBuffers(HANDLE file) override;
+    BOOL GetFileInformationByHandle(HANDLE file, DWORD* attributes, DWORD* links) override;
     HANDLE FindFirstFileA(const char* path, FindData* data) override;
     BOOL FindClose(HANDLE find) override;
     DWORD GetFileAttributesA(const char* path) override;
@@ -52,7 +52,7 @@ public:
     BOOL CopyFileA(const char* from, const char* to, BOOL failIfExists) override;
     BOOL MoveFileExA(const char* from, const char* to, DWORD flags) override;
     BOOL DeleteFileA(const char* path) override;
-    BOOL CreateDirectoryA(const char* path) override;
+    BOOL CreateDirectoryA(const char* path, const char* security) override;
     BOOL RemoveDirectoryA(const char* path) override;
 };
 
@@ -84,6 +84,8 @@ public:
     BOOL LookupPrivilegeValueA(const char* system, const char* name, Luid* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const TokenPrivileges* newState, DWORD bufferLength,
                                TokenPrivileges* previous, DWORD* returnLength) override;
+    BOOL GetSecurityText(HANDLE object, std::string* sddl) override;
+    BOOL GetTokenUserText(HANDLE token, std::string* sid) override;
 };
 
 class Win32Services final : public IServices {
@@ -218,7 +220,7 @@ public:
     DWORD GetCurrentProcessId() override;
     BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override;
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
-    HANDLE CreateEventA(BOOL manualReset, BOOL initialState, const char* name) override;
+    HANDLE CreateEventA(BOOL manualReset, BOOL initialState, const char* name, const char* security) override;
     HANDLE OpenEventA(DWORD access, BOOL inheritHandle, const char* name) override;
     BOOL SetEvent(HANDLE event) override;
     BOOL ResetEvent(HANDLE event) override;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_areas.h"
 
 namespace os {
@@ -238,7 +239,11 @@ BOOL Win32Devices::SetupUninstallOEMInfA(const char* infFileName, DWORD flags) {
 
 BOOL Win32Devices::UpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* fullInfPath, DWORD flags,
                                                       BOOL* rebootRequired) {
-    return ::UpdateDriverForPlugAndPlayDevicesA(nullptr, hardwareId, fullInfPath, flags, rebootRequired);
+    // newdev is no KnownDLL: from the system folder only, when it is first needed.
+    auto update = SystemFunction<decltype(&::UpdateDriverForPlugAndPlayDevicesA)>(
+        "newdev.dll", "UpdateDriverForPlugAndPlayDevicesA");
+    if (update == nullptr) return FALSE;
+    return update(nullptr, hardwareId, fullInfPath, flags, rebootRequired);
 }
 
 }  // namespace os

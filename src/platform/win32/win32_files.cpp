@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_areas.h"
 
 namespace os {
@@ -35,6 +36,14 @@ BOOL Win32Files::SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
 
 BOOL Win32Files::FlushFileBuffers(HANDLE file) { return ::FlushFileBuffers(file); }
 
+BOOL Win32Files::GetFileInformationByHandle(HANDLE file, DWORD* attributes, DWORD* links) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!::GetFileInformationByHandle(file, &information)) return FALSE;
+    if (attributes) *attributes = information.dwFileAttributes;
+    if (links) *links = information.nNumberOfLinks;
+    return TRUE;
+}
+
 HANDLE Win32Files::FindFirstFileA(const char* path, FindData* data) {
     WIN32_FIND_DATAA found;
     HANDLE find = ::FindFirstFileA(path, &found);
@@ -63,7 +72,10 @@ BOOL Win32Files::MoveFileExA(const char* from, const char* to, DWORD flags) { re
 
 BOOL Win32Files::DeleteFileA(const char* path) { return ::DeleteFileA(path); }
 
-BOOL Win32Files::CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr); }
+BOOL Win32Files::CreateDirectoryA(const char* path, const char* security) {
+    CSecurityAttributes attributes(security);
+    return attributes.Valid() && ::CreateDirectoryA(path, attributes.Get());
+}
 
 BOOL Win32Files::RemoveDirectoryA(const char* path) { return ::RemoveDirectoryA(path); }
 

@@ -1,8 +1,9 @@
 #include <windows.h>
+#include <ntsecapi.h>
 
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_areas.h"
 
 namespace os {
@@ -21,9 +22,7 @@ DWORD Win32Kernel::GetTickCount() { return ::GetTickCount(); }
 
 void Win32Kernel::Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
-void Win32Kernel::SRand(unsigned seed) { std::srand(seed); }
-
-int Win32Kernel::Rand() { return std::rand(); }
+BOOL Win32Kernel::GenRandom(void* buffer, DWORD size) { return ::RtlGenRandom(buffer, size) ? TRUE : FALSE; }
 
 BOOL Win32Kernel::GetVersionExA(OsVersion* version) {
     OSVERSIONINFOEXA info;
@@ -44,7 +43,11 @@ BOOL Win32Kernel::GetVersionExA(OsVersion* version) {
 
 DWORD Win32Kernel::GetWindowsDirectoryA(char* buffer, DWORD size) { return ::GetWindowsDirectoryA(buffer, size); }
 
-DWORD Win32Kernel::GetTempPathA(DWORD size, char* buffer) { return ::GetTempPathA(size, buffer); }
+DWORD Win32Kernel::GetTempPathA(DWORD size, char* buffer) {
+    using TempPath2 = DWORD(WINAPI*)(DWORD, LPSTR);
+    auto tempPath2 = Kernel32Function<TempPath2>("GetTempPath2A");
+    return tempPath2 != nullptr ? tempPath2(size, buffer) : ::GetTempPathA(size, buffer);
+}
 
 DWORD Win32Kernel::GetSystemDirectoryA(char* buffer, DWORD size) { return ::GetSystemDirectoryA(buffer, size); }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_areas.h"
 
 namespace os {
@@ -46,8 +47,9 @@ DWORD Win32Processes::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return ::WaitForSingleObject(handle, milliseconds);
 }
 
-HANDLE Win32Processes::CreateEventA(BOOL manualReset, BOOL initialState, const char* name) {
-    return ::CreateEventA(nullptr, manualReset, initialState, name);
+HANDLE Win32Processes::CreateEventA(BOOL manualReset, BOOL initialState, const char* name, const char* security) {
+    CSecurityAttributes attributes(security);
+    return attributes.Valid() ? ::CreateEventA(attributes.Get(), manualReset, initialState, name) : nullptr;
 }
 
 HANDLE Win32Processes::OpenEventA(DWORD access, BOOL inheritHandle, const char* name) {

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "platform/win32/win32_areas.h"
 
@@ -48,6 +50,40 @@ BOOL Win32Security::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, const T
         reinterpret_cast<PTOKEN_PRIVILEGES>(previous), returnLength ? &length : nullptr);
     if (returnLength) *returnLength = length;
     return ok;
+}
+
+BOOL Win32Security::GetSecurityText(HANDLE object, std::string* sddl) {
+    constexpr SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const ::DWORD error =
+        ::GetSecurityInfo(object, SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    LPSTR text = nullptr;
+    const BOOL ok = ::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text,
+                                                                          nullptr);
+    if (ok) {
+        sddl->assign(text);
+        ::LocalFree(text);
+    }
+    ::LocalFree(descriptor);
+    return ok;
+}
+
+BOOL Win32Security::GetTokenUserText(HANDLE token, std::string* sid) {
+    union {
+        TOKEN_USER user;
+        BYTE space[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    } buffer;
+    ::DWORD length = 0;
+    if (!::GetTokenInformation(token, ::TokenUser, &buffer, sizeof buffer, &length)) return FALSE;
+    LPSTR text = nullptr;
+    if (!::ConvertSidToStringSidA(buffer.user.User.Sid, &text)) return FALSE;
+    sid->assign(text);
+    ::LocalFree(text);
+    return TRUE;
 }
 
 }  // namespace os
