@@ -135,7 +135,7 @@ add_test(NAME wine_release_signed
 set_tests_properties(wine_release_signed PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 1500)
 # The installed uninstaller of each edition, after the real installer in the same session.
 foreach(case remove_workstation remove_server reinstall_workstation reinstall_server interactive_workstation
-        inuse_workstation failed_upgrade_workstation failed_upgrade_server)
+        inuse_workstation failed_upgrade_workstation failed_upgrade_server links_workstation squats_workstation)
     add_test(NAME wine_uninstall_${case}
         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/uninstall_e2e.sh ${case}
             ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/uninstall)

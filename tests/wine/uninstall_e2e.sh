@@ -10,6 +10,11 @@
 #                                          question and the result box
 #   failed_upgrade_workstation, _server   install A, then a repacked B that fails late: A's
 #                                          files, its running service, its Citrix support
+#   links_workstation, squats_workstation  both programs as SYSTEM runs them (its temporary
+#                                          folder every user can write), with hard links, or
+#                                          files and a folder, made first at every name they
+#                                          write there and beside the installer, and the
+#                                          Citrix restart event made and signalled first
 # Every run is bounded; the prefix is removed after a pass and kept after a failure.
 set -uo pipefail
 case_name=$1 windows=$(realpath -m "$2") template=$(realpath -m "$3") work=$(realpath -m "$4")
@@ -30,6 +35,7 @@ if [ "$case_name" = __session ]; then
     C=$prefix/drive_c
     cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
     cp "$windows/file_holder.exe" "$C/file_holder.exe"
+    cp "$windows/event_holder.exe" "$C/event_holder.exe"
     total=$(awk -F'|' '{ sub(/^&/, "", $1); s += $1 } END { print s + 30 }' "$prefix.steps")
     (cd "$C/setup" && timeout -k 5 $((total + 30)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' 'C:\watch_stop' \
         "$total" >"$prefix.watch.out" 2>&1) &
@@ -146,7 +152,7 @@ expect_removed_log() {
     head -n 1 "$LOG" | grep -qF "$NAME uninstallation..." || fail "the uninstall log does not begin with its title"
     grep -q "Reboot required" "$LOG" && fail "the removal asked for a restart"
     # The copy that did the work is gone; the original moved out of the target folder.
-    ls "$TEMP_DIR" | grep -q "^tessaport-rdp-$edition-uninstall-.*\.exe$" && fail "the temporary copy stayed"
+    find "$TEMP_DIR" -name "tessaport-rdp-$edition-uninstall-*.exe" | grep -q . && fail "the temporary copy stayed"
     grep -q "^Move File: " "$LOG" || fail "the running uninstaller did not move out of the target folder"
 }
 # A key of the machine's hive as the hive file writes it (backslashes doubled), and the
@@ -252,6 +258,59 @@ failed_upgrade_*)
             grep -qx "keyword: RegisterCitrixDllEx keyword: UnregisterCitrixDllEx keyword: RegisterCitrixDllEx" ||
             fail "B registered, the rollback unregistered, A's program registered again: not so"
     fi
+    ;;
+links_*|squats_*)
+    # SYSTEM's temporary folder, which every user can write into.
+    TEMP_DIR=$C/windows/temp
+    LOG=$TEMP_DIR/tessaport-rdp-$edition-uninstall.log
+    for variable in TEMP TMP; do
+        timeout 60 wine reg add 'HKCU\Environment' /v "$variable" /d 'C:\windows\temp' /f >"$prefix.reg.out" 2>&1 ||
+            fail "could not set $variable"
+    done
+    timeout 30 wineserver -k >/dev/null 2>&1
+    setup_log=$TEMP_DIR/tessaport-rdp-$edition-setup.log
+    beside_log=$C/setup/tessaport-rdp-$edition-setup.log
+    names=("$setup_log" "$beside_log" "$LOG")
+    mkdir -p "$C/victim"
+    for i in 0 1 2; do
+        printf 'victim %s' "$i" >"$C/victim/$i.txt"
+        if [ "${case_name%%_*}" = links ]; then
+            ln "$C/victim/$i.txt" "${names[i]}"
+        elif [ "$i" != 2 ]; then
+            mkdir -p "${names[i]}"  # nothing can be written at that name
+        else
+            printf 'squatter' >"${names[i]}"
+        fi
+    done
+    # A program of the machine made the Citrix restart event first and signalled it.
+    session "&400|C:\\event_holder.exe|Global\\{3448EDF9-E4FA-4C0F-8137-13EE6B9D972E} 400 C:\\watch_stop" \
+        "240|setup.exe|-silent -licenseaccept -norestart -log" "180|$UNINSTALLER|-silent -norestart"
+    [ "${rcs[1]}" = 0 ] || fail "the installation ended with ${rcs[1]}, not 0 (247: the planted event was believed)"
+    [ "${rcs[2]}" = 0 ] || fail "uninstall.exe -silent -norestart ended with ${rcs[2]}"
+    for i in 0 1 2; do
+        [ "$(cat "$C/victim/$i.txt")" = "victim $i" ] || fail "written through the link at ${names[i]}"
+    done
+    # The logs: every one somewhere, of its own, and the setup log says where it went.
+    copy=$beside_log
+    [ "${case_name%%_*}" = links ] ||
+        copy=$(find "$C/setup" -maxdepth 1 -type f -name "tessaport-rdp-$edition-setup-*.log")
+    for log in "$copy" "$LOG"; do
+        [ -f "$log" ] && [ "$(stat -c %h "$log")" = 1 ] || { fail "no log of its own at $log"; continue; }
+        grep -q "squatter" "$log" && fail "$log kept what was there before"
+        head -n 3 "$log" | grep -qF "$NAME" || fail "$log does not begin with the product's title"
+    done
+    grep -qF "Warning: The restart event was there before, its signal is ignored" "$copy" ||
+        fail "the setup log does not say that the event was not believed"
+    if [ "${case_name%%_*}" = squats ]; then
+        [ -d "$setup_log" ] && [ -d "$beside_log" ] || fail "a folder at a log's name was touched"
+        grep -qF 'Warning: The log file'"'"'s name was taken, the log is: C:\windows\temp\tessaport-rdp-' "$copy" ||
+            fail "the setup log does not say where it went"
+        grep -qF 'Warning: The log file'"'"'s name was taken, the log copy is: C:\setup\tessaport-rdp-' "$copy" ||
+            fail "the setup log does not say where its copy went"
+    fi
+    expect_removed_log
+    find "$TEMP_DIR" -maxdepth 1 -name "tessaport-rdp-$edition-setup*.log" -type f | grep -q . &&
+        fail "the setup log stayed in the temporary folder after a successful run"
     ;;
 interactive_*)
     session "240|setup.exe|-silent -licenseaccept" "180|$UNINSTALLER|"
