@@ -77,10 +77,8 @@ target_link_libraries(wine_guard_tests PRIVATE tsp_portable wine_gtest)
 # Records and presses the message boxes of a program under test.
 add_executable(box_watcher ${PROJECT_SOURCE_DIR}/tests/wine/box_watcher.cpp)
 target_link_libraries(box_watcher PRIVATE user32)
-# Holds a file open without sharing, as a program that uses it would.
+# Holds a file open without sharing, as a program that uses it would, or a signalled event.
 add_executable(file_holder ${PROJECT_SOURCE_DIR}/tests/wine/file_holder.cpp)
-# Makes and holds a signalled named event before a setup program does.
-add_executable(event_holder ${PROJECT_SOURCE_DIR}/tests/wine/event_holder.cpp)
 
 # The wizard pages and the programs that show and drive them.
 include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)

@@ -35,7 +35,6 @@ if [ "$case_name" = __session ]; then
     C=$prefix/drive_c
     cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
     cp "$windows/file_holder.exe" "$C/file_holder.exe"
-    cp "$windows/event_holder.exe" "$C/event_holder.exe"
     total=$(awk -F'|' '{ sub(/^&/, "", $1); s += $1 } END { print s + 30 }' "$prefix.steps")
     (cd "$C/setup" && timeout -k 5 $((total + 30)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' 'C:\watch_stop' \
         "$total" >"$prefix.watch.out" 2>&1) &
@@ -283,7 +282,7 @@ links_*|squats_*)
         fi
     done
     # A program of the machine made the Citrix restart event first and signalled it.
-    session "&400|C:\\event_holder.exe|Global\\{3448EDF9-E4FA-4C0F-8137-13EE6B9D972E} 400 C:\\watch_stop" \
+    session "&400|C:\\file_holder.exe|event:Global\\{3448EDF9-E4FA-4C0F-8137-13EE6B9D972E} 400 C:\\watch_stop" \
         "240|setup.exe|-silent -licenseaccept -norestart -log" "180|$UNINSTALLER|-silent -norestart"
     [ "${rcs[1]}" = 0 ] || fail "the installation ended with ${rcs[1]}, not 0 (247: the planted event was believed)"
     [ "${rcs[2]}" = 0 ] || fail "uninstall.exe -silent -norestart ended with ${rcs[2]}"
