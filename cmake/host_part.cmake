@@ -155,3 +155,9 @@ add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
         ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/wizard ${PROJECT_BINARY_DIR}/wizard_shots)
 set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+# DLL planting: every shipped program imports only KnownDLLs.
+find_program(TSP_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME windows_known_dll_imports
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/known_dll_imports.sh ${TSP_MINGW_OBJDUMP}
+        ${TSP_WINDOWS_DIR}/tsport_workstation_setup.exe ${TSP_WINDOWS_DIR}/tsport_server_setup.exe
+        ${TSP_WINDOWS_DIR}/uninstall/workstation/uninstall.exe ${TSP_WINDOWS_DIR}/uninstall/server/uninstall.exe)
