@@ -155,3 +155,17 @@ add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
         ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/wizard ${PROJECT_BINARY_DIR}/wizard_shots)
 set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+# DLL planting: every shipped program imports only KnownDLLs, and under Wine none of them
+# loads a marker DLL planted where an ordinary user can write and the program looks first.
+find_program(TSP_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME windows_known_dll_imports
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/known_dll_imports.sh ${TSP_MINGW_OBJDUMP}
+        ${TSP_WINDOWS_DIR}/tsport_workstation_setup.exe ${TSP_WINDOWS_DIR}/tsport_server_setup.exe
+        ${TSP_WINDOWS_DIR}/uninstall/workstation/uninstall.exe ${TSP_WINDOWS_DIR}/uninstall/server/uninstall.exe)
+foreach(road silent_workstation silent_server wizard_workstation uninstall_workstation uninstall_server
+        resume_workstation)
+    add_test(NAME wine_planting_${road}
+        COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/planting_sweep.sh ${road}
+            ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/planting)
+    set_tests_properties(wine_planting_${road} PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+endforeach()

@@ -79,6 +79,8 @@ add_executable(box_watcher ${PROJECT_SOURCE_DIR}/tests/wine/box_watcher.cpp)
 target_link_libraries(box_watcher PRIVATE user32)
 # Holds a file open without sharing, as a program that uses it would, or a signalled event.
 add_executable(file_holder ${PROJECT_SOURCE_DIR}/tests/wine/file_holder.cpp)
+# Marker DLLs and the helper of the planting sweep.
+include(${PROJECT_SOURCE_DIR}/tests/wine/planting.cmake)
 
 # The wizard pages and the programs that show and drive them.
 include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)

@@ -1,0 +1,294 @@
+#!/usr/bin/env bash
+# planting_sweep.sh ROAD WINDOWS_DIR TEMPLATE WORK_DIR
+# DLL planting under Wine: a marker DLL (planted/NAME.dll, see planting.cmake) under every
+# name a shipped program loads that is not a KnownDLL, put where an ordinary user can write
+# and the program looks first, and the program run with "NAME=n,b" for each, which makes
+# Wine search as Windows does for a DLL that is not a KnownDLL: the program's own folder
+# first. Every marker that loads appends a line to C:\tsp_markers.txt. Roads:
+#   silent_workstation, silent_server  setup.exe -silent -licenseaccept from C:\dl
+#   wizard_workstation                 setup.exe from C:\dl, walked to its finish page
+#   uninstall_workstation, _server     uninstall.exe -silent as SYSTEM runs it (its TEMP is
+#                                      C:\windows\temp), markers there and beside it
+#   resume_workstation                 the run RunOnce holds after an installation that met
+#                                      a service marked for deletion, after the restart
+# Passes when no marker loaded, the run succeeded, and every DLL that is not a KnownDLL that
+# the road's programs loaded (WINEDEBUG=+loaddll) had a marker planted under its name.
+# Every run is bounded; the prefix is removed after a pass and kept after a failure.
+set -uo pipefail
+road=$1 windows=$(realpath -m "$2") template=$(realpath -m "$3") work=$(realpath -m "${4:-.}")
+here=$(cd "$(dirname "$0")" && pwd)
+[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+
+WS="Tessaport RDP Edition - Workstation"
+SV="Tessaport RDP Edition - Server"
+WS_KEY="{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}"
+SV_KEY="{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}"
+UNINSTALL_KEY='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+RUN_ONCE_KEY='Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce'
+# KnownDLLs of Windows 10 and 11: always taken from the system folder.
+KNOWN=" $(echo advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt \
+    normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi user32 wldap32 ws2_32) "
+# Names Wine loads beside the program whatever the program does, so that no program could
+# keep a marker under them out; none is planted. What Wine's own KnownDLLs import and
+# Windows' do not (Windows takes every import of a KnownDLL from the system folder): the
+# core below kernel32, the C runtime and zlib Wine's DLLs are built on, and version (Wine's
+# user32 and setupapi import it).
+WINE_CORE=" ntdll kernelbase win32u ucrtbase zlib1 version "
+# And wintrust, which Wine's setupapi loads when it is first needed (delay-loaded), with
+# crypt32 and bcrypt that it imports: Wine looks for these in the order the program started
+# with even after the program asked for the system folder only (SetDefaultDllDirectories);
+# Windows honours that request for such loads.
+WINE_LATE=" wintrust crypt32 bcrypt "
+planted=$(tr 'A-Z' 'a-z' <"$windows/planted/names.txt")
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+if [ "$road" = __session ]; then
+    # Inside xvfb-run: $prefix.steps, a bash script of the road's steps using the functions
+    # below, run in one Wine session. It starts the message-box watcher itself where the
+    # road wants one (the wizard's pages are dialogs that the watcher would press).
+    prefix=$3
+    source "$here/wine_env.sh" "$prefix"
+    C=$prefix/drive_c
+    BASE_OVERRIDES=$WINEDLLOVERRIDES
+    watcher() {  # SECONDS
+        cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
+        (cd "$C" && timeout -k 5 $(($1 + 10)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' 'C:\watch_stop' "$1" \
+            >"$prefix.watch.out" 2>&1) &
+        sleep 3
+    }
+    # step N SECONDS FOLDER PROGRAM ARGS...: runs PROGRAM in FOLDER (under drive_c) and
+    # records its exit code; planted_step also with the markers' names native first and
+    # Wine's record of every DLL load.
+    step() {
+        local n=$1 seconds=$2 folder=$3
+        shift 3
+        (cd "$C/$folder" && timeout -k 10 "$seconds" wine "$@" >"$prefix.out.$n" 2>"$prefix.err.$n")
+        echo $? >"$prefix.rc.$n"
+    }
+    planted_step() {
+        local n=$1 seconds=$2 folder=$3
+        shift 3
+        (cd "$C/$folder" && WINEDEBUG=+pid,+loaddll WINEDLLOVERRIDES="$BASE_OVERRIDES;$(echo $planted | tr ' ' ,)=n,b" \
+            timeout -k 10 "$seconds" wine "$@" >"$prefix.out.$n" 2>"$prefix.loaddll.$n")
+        echo $? >"$prefix.rc.$n"
+    }
+    plant() {  # FOLDER (under drive_c)
+        mkdir -p "$C/$1"
+        local name
+        for name in $planted; do cp "$windows/planted/$name.dll" "$C/$1/"; done
+        echo "planted in C:/$1: $(echo $planted)" >>"$prefix.planted"
+    }
+    source "$prefix.steps"
+    touch "$C/watch_stop"
+    wait
+    timeout 30 wineserver -k >/dev/null 2>&1  # this prefix's server only
+    exit 0
+fi
+
+fresh() {  # INSTALLER
+    prefix=$work/$road
+    rm -rf "$prefix" "$prefix".*
+    mkdir -p "$work"
+    cp -a "$template" "$prefix"
+    source "$here/wine_env.sh" "$prefix"
+    C=$prefix/drive_c
+    mkdir -p "$C/dl"
+    cp "$1" "$C/dl/setup.exe"  # a download folder
+}
+# session SECONDS < STEPS: one Wine session under Xvfb running the steps script.
+session() {
+    cat >"$prefix.steps"
+    rm -f "$C/boxes.txt" "$C/watch_stop" "$prefix".rc.*
+    timeout -k 10 "$1" xvfb-run -a -s "-screen 0 1280x1024x24" \
+        bash "$here/planting_sweep.sh" __session "$windows" "$prefix" >"$prefix.session.out" 2>"$prefix.session.err"
+    local status=$?
+    [ "$status" = 0 ] || fail "the session ended with $status (124: not done in $1 s)"
+}
+rc() { cat "$prefix.rc.$1" 2>/dev/null || echo none; }
+expect_rc() {  # STEP CODE WHAT
+    [ "$(rc "$1")" = "$2" ] || fail "$3 ended with $(rc "$1"), not $2"
+}
+reg_block() {  # HIVE KEY: the values under one key of a hive file, as it writes them
+    KEY="[$2]" awk 'BEGIN { k = tolower(ENVIRON["KEY"]) } /^\[/ { p = (index(tolower($0), k) == 1); next } p' "$prefix/$1"
+}
+expect_key() {  # HIVE KEY
+    grep -qiF "[$2]" "$prefix/$1" || fail "no key $2 in $1"
+}
+
+# What the road's programs loaded, from Wine's record: "program|dll|path|builtin or native"
+# for every DLL load by a process whose program matches PATTERN (a case-insensitive
+# extended regular expression on its Windows path).
+loads() {
+    cat "$prefix".loaddll.* 2>/dev/null | PATTERN=$1 awk '
+        /:trace:loaddll:/ && /Loaded L"/ {
+            split($1, ids, ":"); pid = ids[1]
+            match($0, /Loaded L"[^"]*"/); path = substr($0, RSTART + 9, RLENGTH - 10); gsub(/\\\\/, "\\", path)
+            if (!(pid in program)) program[pid] = path
+            if (tolower(program[pid]) !~ tolower(ENVIRON["PATTERN"]) || path == program[pid]) next
+            n = split(path, parts, "\\"); dll = tolower(parts[n]); sub(/\.[^.]*$/, "", dll)
+            print program[pid] "|" dll "|" path "|" $NF
+        }' | sort -u
+}
+# The checks every road ends with.
+check_planting() {  # PATTERN of the road's programs
+    local listing
+    listing=$(loads "$1")
+    if [ -z "$listing" ]; then
+        fail "no DLL load recorded for a program matching $1"
+    else
+        echo "DLLs loaded that are not KnownDLLs (program | name | from | kind):"
+    fi
+    local program dll path kind
+    while IFS='|' read -r program dll path kind; do
+        [ -n "$dll" ] || continue
+        [[ "$KNOWN" == *" $dll "* || "$WINE_CORE" == *" $dll "* || "$path" == *.drv ]] && continue
+        if [[ "$WINE_LATE" == *" $dll "* ]]; then
+            echo "  $program | $dll | $path | $kind (Wine's own loading, not planted)"
+            continue
+        fi
+        echo "  $program | $dll | $path | $kind"
+        grep -qx -- "$dll" <<<"$planted" || fail "$program loaded $dll ($path), which has no planted marker"
+    done <<<"$listing"
+    if [ -e "$C/tsp_markers.txt" ]; then
+        fail "planted DLLs were loaded (DLL, program):"
+        tr -d '\r' <"$C/tsp_markers.txt" | sort | uniq -c | sed 's/^/    /'
+    else
+        echo "no planted DLL was loaded"
+    fi
+    local boxes
+    boxes=$(cat "$C/boxes.txt" 2>/dev/null)
+    [ -z "$boxes" ] || fail "message boxes: $boxes"
+}
+
+case $road in
+silent_workstation | silent_server)
+    edition=${road#silent_}
+    fresh "$windows/tsport_${edition}_setup.exe"
+    session 300 <<'EOF'
+watcher 250
+plant dl
+planted_step 1 240 dl setup.exe -silent -licenseaccept
+EOF
+    expect_rc 1 0 "setup.exe -silent -licenseaccept"
+    key=$WS_KEY
+    [ "$edition" = server ] && key=$SV_KEY
+    expect_key system.reg "$UNINSTALL_KEY\\\\$key"
+    check_planting '^c:\\dl\\'
+    ;;
+wizard_workstation)
+    fresh "$windows/tsport_workstation_setup.exe"
+    cp "$windows/wizard_driver.exe" "$C/"
+    mkdir -p "$C/shots"
+    # A virtual desktop, where the driver finds the wizard (and no window waits for a
+    # window manager).
+    printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' "" \
+        '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1200x1000"' >"$C/desktop.reg"
+    session 300 <<'EOF'
+wineserver -p
+step 0 60 . reg import 'C:\desktop.reg'
+plant dl
+planted_step 1 240 dl setup.exe &
+sleep 1
+step 2 230 . 'C:\wizard_driver.exe' installer 'C:\shots' workstation
+# The wizard ends soon after its finish page; what keeps it (a message box) is recorded.
+for i in $(seq 1 150); do [ -e "$prefix.rc.1" ] && break; sleep 0.2; done
+if [ ! -e "$prefix.rc.1" ]; then watcher 10; sleep 10; fi
+[ -e "$prefix.rc.1" ] || timeout 30 wineserver -k
+wait
+EOF
+    expect_rc 2 0 "the wizard's driver (the wizard to its finish page)"
+    [ "$(rc 2)" = 0 ] || grep -v '^ok:' "$prefix.out.2"
+    expect_rc 1 0 "setup.exe"
+    [ -f "$C/Tessaport/tessaportws.exe" ] || fail "nothing installed in C:\\Tessaport"
+    check_planting '^c:\\dl\\'
+    ;;
+uninstall_workstation | uninstall_server)
+    edition=${road#uninstall_}
+    name=$WS key=$WS_KEY
+    [ "$edition" = server ] && name=$SV key=$SV_KEY
+    fresh "$windows/tsport_${edition}_setup.exe"
+    # A deployment tool's run as SYSTEM: its temporary folder is C:\windows\temp.
+    session 420 <<EOF
+watcher 400
+step 1 240 dl setup.exe -silent -licenseaccept
+step 2 30 . reg add 'HKCU\\Environment' /v TEMP /d 'C:\\windows\\temp' /f
+step 3 30 . reg add 'HKCU\\Environment' /v TMP /d 'C:\\windows\\temp' /f
+plant windows/temp
+plant 'Program Files/$name'
+planted_step 4 180 'Program Files/$name' uninstall.exe -silent
+EOF
+    expect_rc 1 0 "the installation"
+    expect_rc 4 0 "uninstall.exe -silent"
+    grep -qiF "[$UNINSTALL_KEY\\\\$key]" "$prefix/system.reg" && fail "the product's uninstall key is still there"
+    # The removal ran from SYSTEM's temporary folder, as it would under a deployment tool.
+    loads '^c:\\windows\\temp\\' | grep -q . || fail "no program ran from C:\\windows\\temp: TEMP was not SYSTEM's"
+    check_planting "^c:\\\\program files\\\\$name\\\\|^c:\\\\windows\\\\temp\\\\"
+    ;;
+resume_workstation)
+    fresh "$windows/tsport_workstation_setup.exe"
+    cp "$windows/planting_helper.exe" "$C/"
+    # The main service marked for deletion while the helper holds it: the installation goes
+    # on without it, asks for a restart (-9 with -norestart) and leaves its resumed run in
+    # RunOnce.
+    session 300 <<'EOF'
+watcher 250
+(cd "$C" && timeout -k 5 200 wine 'C:\planting_helper.exe' hold tessaportwssrv 'C:\held' 'C:\release' 180 \
+    >"$prefix.hold.out" 2>&1; echo $? >"$prefix.hold.rc") &
+for i in $(seq 1 100); do [ -e "$C/held" ] || [ -e "$prefix.hold.rc" ] && break; sleep 0.2; done
+step 1 240 dl setup.exe -silent -licenseaccept -norestart
+touch "$C/release"
+EOF
+    [ -e "$C/held" ] || fail "the service could not be held marked for deletion (helper: $(cat "$prefix.hold.rc" 2>/dev/null))"
+    expect_rc 1 247 "the installation beside the service marked for deletion"
+    # The restart. The value is taken out of the hive before the next session, whose start
+    # would run it (Windows, too, deletes a RunOnce value before it runs it), and its command
+    # line is run as it stands, with markers where its program is.
+    value_name="$WS setup"
+    value=$(reg_block system.reg "$RUN_ONCE_KEY" | grep -iF "\"$value_name\"=" | head -n 1)
+    command=$(sed -E 's/^"[^"]*"="(.*)"\r?$/\1/; s/\\(.)/\1/g' <<<"$value")
+    echo "RunOnce: $command"
+    if [ -z "$value" ]; then
+        fail "no RunOnce value \"$value_name\""
+    else
+        grep -viF "\"$value_name\"=" "$prefix/system.reg" >"$prefix.system.reg" && mv "$prefix.system.reg" "$prefix/system.reg"
+        printf '%s\r\n' "$command" >"$C/resume_command.txt"
+        program=$(sed -E 's/^"([^"]*)".*/\1/' <<<"$command")
+        folder=${program%\\*}
+        # Its folder under drive_c, each part as the disk spells it (Wine ignores case).
+        unix_folder=.
+        IFS='\' read -ra parts <<<"${folder#?:\\}"
+        for part in "${parts[@]}"; do
+            unix_folder=$unix_folder/$(cd "$C/$unix_folder" && find . -maxdepth 1 -iname "$part" -printf '%P\n' | head -n 1)
+        done
+        pattern=$(sed -E 's/[][\\.^$*+?(){}|]/\\&/g' <<<"$program")
+        # The copy's folder gets markers when ordinary users can write it; C:\windows\temp
+        # always, since they can.
+        session 300 <<EOF
+watcher 250
+plant windows/temp
+step 1 30 . 'C:\\planting_helper.exe' writable '$folder'
+[ "\$(cat "\$prefix.rc.1")" = 0 ] && plant '$unix_folder'
+planted_step 2 180 . 'C:\\planting_helper.exe' run 'C:\\resume_command.txt' 170
+EOF
+        cat "$prefix.out.1"
+        grep -q "can write" "$prefix.out.1" || fail "the resumed run's folder $folder could not be examined"
+        expect_rc 2 0 "the resumed run"
+        expect_key system.reg 'System\\CurrentControlSet\\Services\\tessaportwssrv'
+        check_planting "^$pattern\$"
+    fi
+    ;;
+*)
+    echo "unknown road $road"
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -eq 0 ]; then
+    rm -rf "$prefix" "$prefix".*
+    echo "PASS $road"
+    exit 0
+fi
+echo "$failures failure(s); prefix kept at $prefix"
+exit 1
