@@ -39,6 +39,9 @@ struct UninstallEntryDetails {
     const char* displayVersion;  // "3.7"
     const char* publisher;
     const char* iconFileName;  // in the install folder
+    const char* webAddress;    // the product's page: URLInfoAbout and HelpLink
+    os::DWORD versionMajor;
+    os::DWORD versionMinor;
 };
 
 class CInstaller {
@@ -87,6 +90,8 @@ public:
     const Journal& GetJournal() const { return m_journal; }
     const Journal& GetStartedServices() const { return m_startedServices; }
     const FileBackups& GetFileBackups() const { return m_fileBackups; }
+    // Every file this run wrote through InstallFile, new or replaced, with its size.
+    const std::map<std::string, std::uint32_t>& GetPlacedFiles() const { return m_placedFiles; }
     const ServiceKeyBackups& GetServiceKeyBackups() const { return m_serviceKeyBackups; }
     CPackedTools& GetPackage() const { return *m_pPackage; }
     os::SC_HANDLE GetServiceManager() const { return m_hSCManager.Get(); }
@@ -191,7 +196,8 @@ public:
     void CreateUrlShortcut(const char* name, const char* dir, const char* address);
     // The product's entry among the installed programs; not journalled, fails silently.
     // With details it also gets what deployment tools and the settings page read: the
-    // silent command, version, publisher, icon, and no modify or repair buttons.
+    // silent command, version, publisher, icon, no modify or repair buttons, the size of
+    // the files this run placed, the local date and the product's page.
     void WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
                              const char* uninstallerName, const char* displayName,
                              const UninstallEntryDetails* details = nullptr);
@@ -226,6 +232,7 @@ protected:
     ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
     std::vector<std::string> m_deferredServices;
     std::vector<std::string> m_stoppedServices;  // running ones this run stopped, in order
+    std::map<std::string, std::uint32_t> m_placedFiles;  // target path -> bytes written for it
     os::ServiceHandle m_hSCManager;
     std::int32_t m_rebootRequired = 0;
 };
