@@ -22,8 +22,11 @@ class CYaml {
 public:
     CYaml(const std::string& manifestType, const std::string& installerName) {
         m_text = "# winget manifest of " + installerName + ", written by the release build\n";
-        m_text += "# yaml-language-server: $schema=" + std::string(SCHEMA_BASE) + manifestType + "." +
-                  MANIFEST_VERSION + ".schema.json\n\n";
+        // The schema's own address spells its type in lower case (defaultlocale).
+        std::string schema = manifestType;
+        for (char& c : schema) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        m_text += "# yaml-language-server: $schema=" + std::string(SCHEMA_BASE) + schema + "." + MANIFEST_VERSION +
+                  ".schema.json\n\n";
     }
     // "key: 'value'" at depth 0 or 1; the first key of a list's item starts it with "- ".
     CYaml& Text(const char* key, const std::string& value, int depth = 0, bool item = false) {
