@@ -90,8 +90,6 @@ public:
     const Journal& GetJournal() const { return m_journal; }
     const Journal& GetStartedServices() const { return m_startedServices; }
     const FileBackups& GetFileBackups() const { return m_fileBackups; }
-    // Every file this run wrote through InstallFile, new or replaced, with its size.
-    const std::map<std::string, std::uint32_t>& GetPlacedFiles() const { return m_placedFiles; }
     const ServiceKeyBackups& GetServiceKeyBackups() const { return m_serviceKeyBackups; }
     CPackedTools& GetPackage() const { return *m_pPackage; }
     os::SC_HANDLE GetServiceManager() const { return m_hSCManager.Get(); }
@@ -232,7 +230,8 @@ protected:
     ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
     std::vector<std::string> m_deferredServices;
     std::vector<std::string> m_stoppedServices;  // running ones this run stopped, in order
-    std::map<std::string, std::uint32_t> m_placedFiles;  // target path -> bytes written for it
+    // Every target InstallFile wrote (new, replaced or replaced at the next start) -> its size.
+    std::map<std::string, std::uint32_t> m_placedFiles;
     os::ServiceHandle m_hSCManager;
     std::int32_t m_rebootRequired = 0;
 };
