@@ -29,6 +29,14 @@ target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
 add_executable(tsport_pack tools/pack/main.cpp)
 target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
 
+add_executable(tsport_winget ${TSP_WINGET_SOURCES})
+target_include_directories(tsport_winget PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(tsport_winget PRIVATE OpenSSL::Crypto)
+# Read back with a real YAML parser; the exit codes checked against the README's table.
+add_test(NAME winget_manifest
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/unit/winget_manifest_test.py $<TARGET_FILE:tsport_winget>
+        ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/winget_manifest_test ${PROJECT_VERSION})
+
 add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
@@ -55,10 +63,11 @@ ExternalProject_Add(windows_part
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DTSP_PACK_TOOL=$<TARGET_FILE:tsport_pack>
+        -DTSP_MANIFEST_TOOL=$<TARGET_FILE:tsport_winget>
         ${TSP_RELEASE_CACHE_ARGS}
         -DTSP_PAD_TOOL=$<TARGET_FILE:tsport_pad>
         -DTSP_REALISTIC_PAYLOAD=${TSP_REALISTIC_PAYLOAD}
-    DEPENDS tsport_pack tsport_pad
+    DEPENDS tsport_pack tsport_winget tsport_pad
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 

@@ -10,6 +10,8 @@
 #   TSPORT_SIGN_PASSWORD_FILE  optional: a file holding the key's password
 #   TSPORT_SIGN_CAFILE         optional: the certificates the verification trusts (default:
 #                              the system's)
+#   TSPORT_RELEASE_URL         the http(s) address the installers are published under; with it
+#                              the build writes each edition's winget manifests (winget/)
 #
 # Each takes its first value from the environment variable of the same name.
 set(TSP_RELEASE_OPTIONS TSPORT_PAYLOAD_DIR TSPORT_SIGN_CERT TSPORT_SIGN_KEY TSPORT_SIGN_PASSWORD_FILE
@@ -17,10 +19,11 @@ set(TSP_RELEASE_OPTIONS TSPORT_PAYLOAD_DIR TSPORT_SIGN_CERT TSPORT_SIGN_KEY TSPO
 foreach(option ${TSP_RELEASE_OPTIONS})
     set(${option} "$ENV{${option}}" CACHE PATH "see cmake/release.cmake")
 endforeach()
+set(TSPORT_RELEASE_URL "$ENV{TSPORT_RELEASE_URL}" CACHE STRING "see cmake/release.cmake")
 
 # The options as arguments for a sub-build.
 set(TSP_RELEASE_CACHE_ARGS)
-foreach(option ${TSP_RELEASE_OPTIONS})
+foreach(option ${TSP_RELEASE_OPTIONS} TSPORT_RELEASE_URL)
     list(APPEND TSP_RELEASE_CACHE_ARGS -D${option}=${${option}})
 endforeach()
 
@@ -67,6 +70,9 @@ function(tsp_check_release_options)
         endforeach()
         find_program(TSP_OSSLSIGNCODE osslsigncode REQUIRED)
     endif()
+    if(TSPORT_RELEASE_URL AND NOT TSPORT_RELEASE_URL MATCHES "^[Hh][Tt][Tt][Pp][Ss]?://[^ ]+$")
+        message(FATAL_ERROR "TSPORT_RELEASE_URL must be an http:// or https:// address, not \"${TSPORT_RELEASE_URL}\"")
+    endif()
     if(ARGV0 STREQUAL "QUIET")
         return()
     endif()
@@ -77,6 +83,11 @@ function(tsp_check_release_options)
         message(STATUS "Installers signed with ${TSPORT_SIGN_CERT} and verified")
     else()
         message(STATUS "Installers not signed: no TSPORT_SIGN_CERT and TSPORT_SIGN_KEY given")
+    endif()
+    if(TSPORT_RELEASE_URL)
+        message(STATUS "Winget manifests written for the installers at ${TSPORT_RELEASE_URL}")
+    else()
+        message(STATUS "Winget manifests not written: no TSPORT_RELEASE_URL given")
     endif()
 endfunction()
 
@@ -127,6 +138,25 @@ function(tsp_pack_installer edition image_target installer)
         DEPENDS ${image_target} ${TSP_PACK_TOOL} ${files} ${targets}
         COMMENT "Packing tsport_${edition}_setup.exe"
         VERBATIM)
-    add_custom_target(tsport_${edition}_setup ALL DEPENDS ${installer})
+
+    # The manifests describe the final file, so they come after the signing.
+    set(manifests)
+    if(TSPORT_RELEASE_URL)
+        if(NOT TSP_MANIFEST_TOOL)
+            message(FATAL_ERROR "TSP_MANIFEST_TOOL must name the host's manifest tool")
+        endif()
+        set(winget ${PROJECT_BINARY_DIR}/winget)
+        file(CONFIGURE OUTPUT ${winget}/release_url.txt CONTENT "${TSPORT_RELEASE_URL}\n")  # a new URL, new manifests
+        set(manifests ${winget}/tsport_${edition}_setup.written)
+        add_custom_command(OUTPUT ${manifests}
+            COMMAND ${CMAKE_COMMAND} -E rm -f ${manifests}
+            COMMAND ${TSP_MANIFEST_TOOL} --edition ${edition} --installer ${installer} --url ${TSPORT_RELEASE_URL}
+                    --output ${winget}
+            COMMAND ${CMAKE_COMMAND} -E touch ${manifests}
+            DEPENDS ${installer} ${TSP_MANIFEST_TOOL} ${winget}/release_url.txt
+            COMMENT "Writing the winget manifests of tsport_${edition}_setup.exe"
+            VERBATIM)
+    endif()
+    add_custom_target(tsport_${edition}_setup ALL DEPENDS ${installer} ${manifests})
     add_dependencies(tsport_${edition}_setup ${targets})
 endfunction()

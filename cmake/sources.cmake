@@ -60,6 +60,11 @@ set(TSP_FAKE_SOURCES
     tests/fake/fake_firewall.cpp
     tests/fake/fake_processes.cpp
 )
+# The release's winget manifests (host tool).
+set(TSP_WINGET_SOURCES
+    tools/winget/main.cpp
+    tools/winget/winget_manifest.cpp
+)
 set(TSP_PACK_WRITER_SOURCES
     tools/pack/package_writer.cpp
     tools/pack/edition_check.cpp

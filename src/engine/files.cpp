@@ -88,6 +88,7 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
         // Journalled before writing: a failed write still leaves the file to the rollback.
         RecordInstalledFile(target.c_str());
         if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
+        m_placedFiles[target] = size;
         return;
     }
 
@@ -96,6 +97,7 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
         os::KernelHandle file(OpenTargetForWrite(target));
         if (file.IsValid()) {
             if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
+            m_placedFiles[target] = size;
             return;
         }
     }
@@ -119,6 +121,7 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
         error = os::Kernel().GetLastError();
     }
     if (failedAt != 0) ThrowEngineError(failedAt, error);
+    m_placedFiles[target] = size;  // it becomes the target at the next start
 }
 
 void CInstaller::CreateInstallDirectory(const char* path) {

@@ -39,6 +39,9 @@ struct UninstallEntryDetails {
     const char* displayVersion;  // "3.7"
     const char* publisher;
     const char* iconFileName;  // in the install folder
+    const char* webAddress;    // the product's page: URLInfoAbout and HelpLink
+    os::DWORD versionMajor;
+    os::DWORD versionMinor;
 };
 
 class CInstaller {
@@ -191,7 +194,8 @@ public:
     void CreateUrlShortcut(const char* name, const char* dir, const char* address);
     // The product's entry among the installed programs; not journalled, fails silently.
     // With details it also gets what deployment tools and the settings page read: the
-    // silent command, version, publisher, icon, and no modify or repair buttons.
+    // silent command, version, publisher, icon, no modify or repair buttons, the size of
+    // the files this run placed, the local date and the product's page.
     void WriteUninstallEntry(const char* keyName, const char* installDir, const char* startMenuDir,
                              const char* uninstallerName, const char* displayName,
                              const UninstallEntryDetails* details = nullptr);
@@ -226,6 +230,8 @@ protected:
     ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
     std::vector<std::string> m_deferredServices;
     std::vector<std::string> m_stoppedServices;  // running ones this run stopped, in order
+    // Every target InstallFile wrote (new, replaced or replaced at the next start) -> its size.
+    std::map<std::string, std::uint32_t> m_placedFiles;
     os::ServiceHandle m_hSCManager;
     std::int32_t m_rebootRequired = 0;
 };

@@ -36,6 +36,19 @@ void SetDword(os::HKEY key, const char* name, os::DWORD value) {
     os::Registry().RegSetValueExA(key, name, os::REG_DWORD, bytes, sizeof bytes);
 }
 
+// The local date as YYYYMMDD.
+std::string LocalDate() {
+    os::SystemTime now{};
+    os::Kernel().GetLocalTime(&now);
+    std::uint32_t value = now.year % 10000u * 10000u + now.month % 100u * 100u + now.day % 100u;
+    char text[8];
+    for (int i = 7; i >= 0; --i) {
+        text[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return std::string(text, sizeof text);
+}
+
 }  // namespace
 
 void CInstaller::CreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
@@ -104,6 +117,17 @@ void CInstaller::WriteUninstallEntry(const char* keyName, const char* installDir
     SetString(key.Get(), "DisplayIcon", JoinPath(installDir, details->iconFileName));
     SetDword(key.Get(), "NoModify", 1);
     SetDword(key.Get(), "NoRepair", 1);
+    // Windows guesses a size for a program without one, often wildly: this is what the run
+    // really wrote, in KiB, rounded up.
+    std::uint64_t bytes = 0;
+    for (const auto& placed : m_placedFiles) bytes += placed.second;
+    const std::uint64_t kib = (bytes + 1023) / 1024;
+    SetDword(key.Get(), "EstimatedSize", kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<os::DWORD>(kib));
+    SetString(key.Get(), "InstallDate", LocalDate());
+    SetString(key.Get(), "URLInfoAbout", OrEmpty(details->webAddress));
+    SetString(key.Get(), "HelpLink", OrEmpty(details->webAddress));
+    SetDword(key.Get(), "VersionMajor", details->versionMajor);
+    SetDword(key.Get(), "VersionMinor", details->versionMinor);
 }
 
 os::LONG CInstaller::ReadUninstallValue(const char* keyName, const char* valueName, std::string* value) {

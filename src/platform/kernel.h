@@ -42,6 +42,9 @@ public:
     virtual BOOL VirtualFree(void* block) = 0;
 
     virtual void OutputDebugStringA(const char* text) = 0;
+
+    // The local date and time, as the machine's clock and time zone give it.
+    virtual void GetLocalTime(SystemTime* time) = 0;
 };
 
 }  // namespace os

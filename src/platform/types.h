@@ -83,4 +83,16 @@ struct TokenPrivileges {
     LuidAndAttributes privileges[1];
 };
 
+// SYSTEMTIME, field for field.
+struct SystemTime {
+    WORD year;
+    WORD month;
+    WORD dayOfWeek;
+    WORD day;
+    WORD hour;
+    WORD minute;
+    WORD second;
+    WORD milliseconds;
+};
+
 }  // namespace os

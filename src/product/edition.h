@@ -15,6 +15,23 @@ class CInstallProcess;
 constexpr const char* PRODUCT_VERSION_TEXT = "3.7";
 constexpr const char* PRODUCT_PUBLISHER = "Velotrinex LLC";
 
+// The index-th dot-separated number of a version text, so that the numbers the uninstall
+// entry also carries can never disagree with the text.
+constexpr os::DWORD VersionNumber(const char* text, int index) {
+    os::DWORD value = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text == '.') {
+            if (index-- == 0) return value;
+            value = 0;
+        } else {
+            value = value * 10 + static_cast<os::DWORD>(*text - '0');
+        }
+    }
+    return index == 0 ? value : 0;
+}
+constexpr os::DWORD PRODUCT_VERSION_MAJOR = VersionNumber(PRODUCT_VERSION_TEXT, 0);
+constexpr os::DWORD PRODUCT_VERSION_MINOR = VersionNumber(PRODUCT_VERSION_TEXT, 1);
+
 // The folders an installation writes into.
 enum class EditionFolder {
     System,   // GetSystemDirectoryA

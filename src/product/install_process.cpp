@@ -490,7 +490,8 @@ void CInstallProcess::CreateProgramShortcuts() {
 void CInstallProcess::RegisterUninstall() {
     const EditionInfo& info = GetEditionInfo();
     const InstallOptions& options = GetOptions();
-    const UninstallEntryDetails details = {PRODUCT_VERSION_TEXT, PRODUCT_PUBLISHER, info.programName};
+    const UninstallEntryDetails details = {PRODUCT_VERSION_TEXT,  PRODUCT_PUBLISHER,    info.programName,
+                                           info.webAddress,       PRODUCT_VERSION_MAJOR, PRODUCT_VERSION_MINOR};
     // Never fails: memory running out while the values are written is one more failed write.
     // (Failing here would leave the entry of a product the rollback takes away.)
     Attempt([&] {

@@ -270,6 +270,8 @@ BOOL CFakeKernel::VirtualFree(void* block) {
 
 void CFakeKernel::OutputDebugStringA(const char* text) { debugOutput.emplace_back(text ? text : ""); }
 
+void CFakeKernel::GetLocalTime(os::SystemTime* time) { *time = localTime; }
+
 // ---- files --------------------------------------------------------------------------
 
 CFakeFiles::CFakeFiles(CFakeMachine& machine) : m_machine(machine) {}

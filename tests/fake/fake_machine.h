@@ -53,6 +53,7 @@ public:
     void* VirtualAlloc(std::size_t size) override;
     os::BOOL VirtualFree(void* block) override;
     void OutputDebugStringA(const char* text) override;
+    void GetLocalTime(os::SystemTime* time) override;
 
     // The machine's settings; tests change them freely.
     std::string modulePath = "C:\\setup\\tsport_setup.exe";
@@ -67,6 +68,7 @@ public:
     os::DWORD sleptMilliseconds = 0;    // all Sleep calls together
     std::vector<os::DWORD> sleeps;      // every Sleep asked for, in order
     std::vector<std::string> debugOutput;
+    os::SystemTime localTime = {2024, 3, 2, 5, 14, 30, 0, 0};  // Tuesday, 5 March 2024, 14:30
     std::size_t liveVirtualBlocks() const { return m_blocks.size(); }
 
     static os::OsVersion DefaultVersion();  // Windows 7 SP1 workstation, as a new Wine prefix

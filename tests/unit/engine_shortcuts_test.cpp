@@ -305,17 +305,21 @@ TEST_F(EngineUninstallEntry, FailuresAreSilent) {
     EXPECT_EQ(machine.registry.OpenKeyCount(), 0u);
 }
 
+const UninstallEntryDetails DETAILS = {"3.7", "Velotrinex LLC", "tessaportws.exe", "http://www.velotrinex.com/ts/",
+                                       3,     7};
+
 TEST_F(EngineUninstallEntry, DetailsAddWhatDeploymentToolsRead) {
     CTestInstaller& engine = Make();
-    const UninstallEntryDetails details = {"3.7", "Velotrinex LLC", "tessaportws.exe"};
+    machine.kernel.localTime = {2031, 1, 4, 9, 23, 59, 59, 999};
     engine.WriteUninstallEntry("{6F1C2A94-3B7E-4D25-9A61-0E8C54B7D3F2}", APP_DIR, MENU_DIR, "uninstall.exe",
-                               "Tessaport RDP Edition - Workstation", &details);
+                               "Tessaport RDP Edition - Workstation", &DETAILS);
 
     // The four basic values come first and stay as they are without details.
     EXPECT_EQ(machine.registry.ValueNames(UNINSTALL_KEY),
               (std::vector<std::string>{"InstallLocation", "UninstallString", "StartMenuLocation", "DisplayName",
                                         "QuietUninstallString", "DisplayVersion", "Publisher", "DisplayIcon",
-                                        "NoModify", "NoRepair"}));
+                                        "NoModify", "NoRepair", "EstimatedSize", "InstallDate", "URLInfoAbout",
+                                        "HelpLink", "VersionMajor", "VersionMinor"}));
     EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "UninstallString"),
               Sz("\"C:\\Program Files\\Tessaport RDP\\uninstall.exe\""));
     EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "QuietUninstallString"),
@@ -327,7 +331,56 @@ TEST_F(EngineUninstallEntry, DetailsAddWhatDeploymentToolsRead) {
     const fake::CFakeRegistry::Value one{os::REG_DWORD, {1, 0, 0, 0}};
     EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "NoModify"), one);
     EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "NoRepair"), one);
+    // Nothing was placed: no size to show.
+    EXPECT_EQ(machine.registry.GetDword(UNINSTALL_KEY, "EstimatedSize"), 0u);
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "InstallDate"), Sz("20310109"));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "URLInfoAbout"), Sz("http://www.velotrinex.com/ts/"));
+    EXPECT_EQ(machine.registry.GetValue(UNINSTALL_KEY, "HelpLink"), Sz("http://www.velotrinex.com/ts/"));
+    EXPECT_EQ(machine.registry.GetDword(UNINSTALL_KEY, "VersionMajor"), 3u);
+    EXPECT_EQ(machine.registry.GetDword(UNINSTALL_KEY, "VersionMinor"), 7u);
     EXPECT_EQ(machine.registry.OpenKeyCount(), 0u);
+}
+
+// EstimatedSize: KiB, rounded up, of what InstallFile wrote, each target once with what it
+// got last; a file in use counts with the content that replaces it at the next start, a
+// write that failed not at all.
+TEST_F(EngineUninstallEntry, EstimatedSizeIsWhatThisRunPlaced) {
+    struct Write {
+        const char* name;
+        std::uint32_t size;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Write> writes;
+        std::uint32_t kib;
+    };
+    const std::vector<Case> cases = {
+        {"one byte rounds up", {{"a.txt", 1}}, 1},
+        {"exactly one KiB", {{"a.txt", 1024}}, 1},
+        {"one byte more", {{"a.txt", 1024}, {"b.txt", 1}}, 2},
+        {"a target written twice counts once", {{"a.txt", 5000}, {"a.txt", 1000}}, 1},
+        {"a file in use and an existing one", {{"inuse.dll", 2048}, {"old.txt", 3072}}, 5},
+        {"a failed write is left out", {{"a.txt", 100}, {"full.bin", 4096}}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        machine.files.Remove(APP_DIR);
+        machine.files.MakeDirectory(APP_DIR);
+        machine.files.PutFile(std::string(APP_DIR) + "\\inuse.dll", "old");
+        machine.files.Lock(std::string(APP_DIR) + "\\inuse.dll", os::GENERIC_READ, os::FILE_SHARE_READ);
+        machine.files.PutFile(std::string(APP_DIR) + "\\old.txt", "old");
+        CTestInstaller& engine = Make();
+        for (const Write& w : c.writes) {
+            const std::string content(w.size, 'x');
+            // Its log line's three writes come first.
+            if (std::string(w.name) == "full.bin") machine.Faults().FailCall("WriteFile", 4, os::ERROR_DISK_FULL);
+            RaisedBy([&] { engine.InstallFile(w.name, APP_DIR, content.data(), w.size); });
+        }
+        engine.WriteUninstallEntry("{6F1C2A94-3B7E-4D25-9A61-0E8C54B7D3F2}", APP_DIR, MENU_DIR, "u.exe", "Name",
+                                   &DETAILS);
+        EXPECT_EQ(machine.registry.GetDword(UNINSTALL_KEY, "EstimatedSize"), c.kib);
+        machine.files.Unlock(std::string(APP_DIR) + "\\inuse.dll");
+    }
 }
 
 TEST_F(EngineUninstallEntry, ValuesReadBackOnlyAsBoundedTexts) {

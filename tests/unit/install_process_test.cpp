@@ -47,6 +47,17 @@ std::set<std::string> Only(const std::set<std::string>& keys, const std::string&
 
 std::string FileKey(const std::string& path) { return "file " + Upper(path); }
 
+// KiB, rounded up, of the files named by the state keys as they are now (a folder counts
+// nothing); shell links aside: the shell writes those.
+std::uint32_t KiBNow(const fake::CFakeMachine& machine, const std::set<std::string>& keys) {
+    std::uint64_t bytes = 0;
+    for (const std::string& key : keys) {
+        if (key.size() > 4 && key.compare(key.size() - 4, 4, ".LNK") == 0) continue;
+        bytes += machine.files.Content(key.substr(std::string("file ").size())).size();
+    }
+    return static_cast<std::uint32_t>((bytes + 1023) / 1024);
+}
+
 std::string LinkRecord(const std::string& target, const std::string& file, const std::string& name) {
     fake::CFakeShell::LinkSettings link;
     link.path = target + "\\" + file;
@@ -80,7 +91,7 @@ protected:
         EXPECT_EQ(rig.machine.files.Text(dir + "\\" + name + ".lnk"), LinkRecord(rig.target, file, name)) << name;
     }
     // extra: values an edition records beyond the entry's own (the server's usbd.sys digest).
-    void ExpectUninstallEntry(const CInstallRig& rig, const std::string& key,
+    void ExpectUninstallEntry(const CInstallRig& rig, const std::string& key, std::uint32_t estimatedKiB,
                               const std::vector<std::string>& extra = {}) {
         const std::string path = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key;
         const fake::CFakeRegistry& reg = rig.machine.registry;
@@ -88,7 +99,9 @@ protected:
         std::vector<std::string> names = {"InstallLocation",      "UninstallString", "StartMenuLocation",
                                           "DisplayName",          "QuietUninstallString", "DisplayVersion",
                                           "Publisher",            "DisplayIcon",     "NoModify",
-                                          "NoRepair"};
+                                          "NoRepair",             "EstimatedSize",   "InstallDate",
+                                          "URLInfoAbout",         "HelpLink",        "VersionMajor",
+                                          "VersionMinor"};
         names.insert(names.end(), extra.begin(), extra.end());
         EXPECT_EQ(reg.ValueNames(path), names);
         EXPECT_EQ(reg.GetString(path, "InstallLocation"), rig.target);
@@ -101,6 +114,13 @@ protected:
         EXPECT_EQ(reg.GetString(path, "DisplayIcon"), rig.target + "\\" + rig.edition.Info().programName);
         EXPECT_EQ(reg.GetDword(path, "NoModify"), 1u);
         EXPECT_EQ(reg.GetDword(path, "NoRepair"), 1u);
+        EXPECT_GT(estimatedKiB, 0u);
+        EXPECT_EQ(reg.GetDword(path, "EstimatedSize"), estimatedKiB);
+        EXPECT_EQ(reg.GetString(path, "InstallDate"), "20240305");  // the machine's local date
+        EXPECT_EQ(reg.GetString(path, "URLInfoAbout"), "http://www.velotrinex.com/tessaport-rdp/");
+        EXPECT_EQ(reg.GetString(path, "HelpLink"), "http://www.velotrinex.com/tessaport-rdp/");
+        EXPECT_EQ(reg.GetDword(path, "VersionMajor"), 3u);
+        EXPECT_EQ(reg.GetDword(path, "VersionMinor"), 7u);
     }
     void ExpectService(const CInstallRig& rig, const std::string& name, os::DWORD type, os::DWORD start,
                        const std::string& image, const std::string& display, os::DWORD state) {
@@ -207,7 +227,8 @@ TEST_F(InstallProcessTest, WorkstationOnWindows7InstallsEverythingItListsAndNoth
     ExpectShortcut(rig, Q, "tessaportws.exe", name);
     EXPECT_EQ(rig.machine.files.Text(M + "\\" + name + " on Web.url"),
               "[InternetShortcut]\r\nURL=http://www.velotrinex.com/tessaport-rdp/");
-    ExpectUninstallEntry(rig, "{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}");
+    ExpectUninstallEntry(rig, "{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}",
+                         KiBNow(rig.machine, Only(change.added, "file ")));
 
     const std::string citrix = "\"" + T + "\\tsport_rde_installer.exe\" RegisterCitrixDllEx";
     const auto& launches = rig.machine.processes.Launches();
@@ -351,7 +372,8 @@ TEST_F(InstallProcessTest, ServerOnAServerWindowsCreatesBothRootDevicesAndTheUsb
     ExpectShortcut(rig, M, "tessaport-ts-license.txt", name + " License");
     ExpectShortcut(rig, M, "uninstall.exe", name + " Uninstall Wizard");
     ExpectShortcut(rig, Q, "tessaportts.exe", name);
-    ExpectUninstallEntry(rig, "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}", {"UsbLibraryMD5"});
+    ExpectUninstallEntry(rig, "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}",
+                         KiBNow(rig.machine, Only(change.added, "file ")), {"UsbLibraryMD5"});
     // What the uninstaller compares before it takes usbd.sys away again.
     std::uint8_t digest[16];
     const std::vector<std::uint8_t> placed = EntryContent(rig.entries, "usblibvista");
@@ -453,12 +475,20 @@ TEST_F(InstallProcessTest, SecondServerInstallUpdatesThePresentDevicesInsteadOfA
     Scenario scenario;
     scenario.edition = Edition::Server;
     CInstallRig rig(scenario);
+    const auto before = rig.State();
     ASSERT_EQ(rig.RunAll(), PACK_OK);
     const auto devices = Only(Compare({}, rig.State()).added, "device ");
+    const std::set<std::string> placed = Only(Compare(before, rig.State()).added, "file ");
     rig.SetPackage(PackageEntries(Edition::Server, 2));
     rig.host.progress.clear();
+    rig.machine.kernel.localTime.day = 6;
     ASSERT_EQ(rig.RunAll(), PACK_OK);
     EXPECT_EQ(rig.failed, 0);
+    // The entry is written again: what the second run placed over the first, and its date.
+    const std::string entry =
+        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}";
+    EXPECT_EQ(rig.machine.registry.GetDword(entry, "EstimatedSize"), KiBNow(rig.machine, placed));
+    EXPECT_EQ(rig.machine.registry.GetString(entry, "InstallDate"), "20240306");
     EXPECT_EQ(Only(Compare({}, rig.State()).added, "device ").size(), devices.size());
     for (const char* id : {"*tspvdbusDevice", "*tspvdhcDevice"}) {
         const auto found = rig.machine.devices.DevicesWithHardwareId(id);

@@ -178,11 +178,16 @@ std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanStat
     const std::string usbd = "file " + Upper(std::string(CInstallRig::DRIVERS) + "\\usbd.sys");
     const std::string wow64 = "file " + Upper(std::string(CInstallRig::WOW64) + "\\");
     // Skipped or left as they were, by design: the 32-bit system folder's files when that
-    // folder cannot be found, usbd.sys, and the driver store, which takes an INF as it stands.
+    // folder cannot be found, usbd.sys (and with these the size the entry gives), and the
+    // driver store, which takes an INF as it stands.
     const std::string usbdRecord = uninstallKey + "|" + Upper(info.providedFiles.empty() ? std::string("-")
                                                                                         : info.providedFiles[0].valueName);
+    const std::string size = uninstallKey + "|ESTIMATEDSIZE";
+    bool placedDiffers = false;  // files come before "reg " keys: known by the time the size is
     auto skippable = [&](const std::string& key) {
-        return key == usbd || key == usbdRecord || StartsWith(key, wow64) || StartsWith(key, "store ");
+        const bool file = key == usbd || StartsWith(key, wow64);
+        placedDiffers = placedDiffers || file;
+        return file || key == usbdRecord || StartsWith(key, "store ") || (key == size && placedDiffers);
     };
     std::string out;
     for (const auto& [key, value] : clean) {

@@ -68,6 +68,43 @@ expect_key() {  # hive key [value-pattern]
     [ $# -lt 3 ] || grep -qi -- "$3" <<<"$block" || fail "key $2 lacks $3"
 }
 
+# The host's path of a file named by its Windows path in the prefix, whose letter case
+# Windows ignores and the host does not.
+host_path() {
+    local dir=$C part match IFS='\'
+    for part in ${1#[Cc]:\\}; do
+        match=$(find "$dir" -mindepth 1 -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
+        [ -n "$match" ] || return 1
+        dir=$match
+    done
+    [ -f "$dir" ] && printf '%s\n' "$dir"
+}
+
+# What the uninstall entry tells Windows and deployment tools, with its types: the version
+# numbers, the product's page, the date of the run (one of the dates given) and the size of
+# what the setup log says was installed.
+expect_deployment_values() {  # key setup-log date...
+    local key="$UNINSTALL\\\\$1" log=$2 name expected got file path sum=0 kib
+    shift 2
+    local page='"http://www.velotrinex.com/tessaport-rdp/"'
+    for expected in VersionMajor=dword:00000003 VersionMinor=dword:00000007 URLInfoAbout=$page HelpLink=$page; do
+        name=${expected%%=*} got=$(reg_value system.reg "$key" "${expected%%=*}")
+        [ "$got" = "${expected#*=}" ] || fail "$name is '$got', not ${expected#*=}"
+    done
+    got=$(reg_value system.reg "$key" InstallDate)
+    grep -qxF -- "$got" <(printf '"%s"\n' "$@") || fail "InstallDate is '$got', not the date of the run ($*)"
+    while IFS= read -r file; do
+        path=$(host_path "$file") || { fail "installed file $file is not there"; continue; }
+        sum=$((sum + $(stat -c %s "$path")))
+    done < <(tr -d '\r' <"$log" | sed -n 's/^Install File: //p')
+    got=$(reg_value system.reg "$key" EstimatedSize)
+    [[ $got =~ ^dword:[0-9a-f]{8}$ ]] || { fail "EstimatedSize is not a REG_DWORD: '$got'"; return; }
+    kib=$((16#${got#dword:}))
+    echo "EstimatedSize $kib KiB; the installed files: $sum bytes"
+    [ "$sum" -gt 0 ] && [ $((kib * 1024 * 100)) -ge $((sum * 95)) ] && [ $((kib * 1024 * 100)) -le $((sum * 105)) ] ||
+        fail "EstimatedSize $kib KiB is not within 5% of the installed files' $sum bytes"
+}
+
 # run SECONDS SWITCHES...: runs setup.exe in its prefix under Xvfb with the watcher.
 run() {
     local seconds=$1
@@ -129,6 +166,7 @@ case $case_name in
 silent_workstation)
     fresh "$ws_exe"
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    day=$(date +%Y%m%d)
     run 240 -silent -licenseaccept -log
     expect_rc 0
     expect_no_box
@@ -143,6 +181,8 @@ silent_workstation)
     expect_file "$C/windows/system32/drivers/tspvd.sys"
     expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "\"DisplayName\"=\"$WS\""
     expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" '"UninstallString"'
+    expect_deployment_values "{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "$T/tessaport-rdp-workstation-setup.log" \
+        "$day" "$(date +%Y%m%d)"
     expect_file "$MENU/$WS/$WS.lnk"
     expect_file "$MENU/$WS/$WS Uninstall Wizard.lnk"
     expect_file "$MENU/$WS/$WS on Web.url"
@@ -155,6 +195,7 @@ silent_workstation)
 silent_server)
     fresh "$sv_exe"
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    day=$(date +%Y%m%d)
     run 240 -silent -licenseaccept
     expect_rc 0
     expect_no_box
@@ -167,6 +208,8 @@ silent_server)
     expect_dependencies tessaporttssrv tspvdbus
     grep -qi '"Service"="tspvdbus"' "$prefix/system.reg" || fail "no device of the tspvdbus driver"
     expect_key system.reg "$UNINSTALL\\\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "\"DisplayName\"=\"$SV\""
+    expect_deployment_values "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "$T/tessaport-rdp-server-setup.log" \
+        "$day" "$(date +%Y%m%d)"
     expect_file "$MENU/$SV/$SV.lnk"
     expect_file "$C/users/Public/Desktop/$SV.lnk"
     expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"

@@ -6,7 +6,8 @@
 # preset's build into WORK_DIR/build. Then: both installers verify; signing changed nothing of
 # the packed installer but header fields, and only appended behind the package; the signed
 # workstation installer installs silently under Wine with the release's files; with one
-# package byte changed the signature no longer verifies and the installer ends with -8.
+# package byte changed the signature no longer verifies and the installer ends with -8; the
+# winget manifests written after the signing name the signed installer's SHA-256.
 # WINDOWS_DIR is the normal build's, for the message-box watcher. Every run is bounded; the
 # work folder is removed after a pass and kept after a failure.
 set -uo pipefail
@@ -50,17 +51,20 @@ if ! timeout 60 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tes
 fi
 
 build=$work/build
+release_url=https://downloads.example.com/tessaport-rdp/3.7
 start=$(date +%s)
 if ! (cd "$src" && timeout -k 10 120 cmake --preset release -B "$build" -DTSPORT_PAYLOAD_DIR="$files" \
     -DTSPORT_SIGN_CERT="$work/cert.pem" -DTSPORT_SIGN_KEY="$work/key.pem" -DTSPORT_SIGN_CAFILE="$work/cert.pem" \
-    >"$work/configure.out" 2>&1); then
+    -DTSPORT_RELEASE_URL="$release_url" >"$work/configure.out" 2>&1); then
     fail "the release configure failed:"; cat "$work/configure.out"; finish
 fi
 if ! timeout -k 10 900 cmake --build "$build" -j2 >"$work/build.out" 2>&1; then
     fail "the release build failed:"; tail -40 "$work/build.out"; finish
 fi
 echo "release build: $(($(date +%s) - start)) s"
-grep -F -e "-- Installers" -e "signed and verified" "$work/build.out"
+grep -F -e "-- Installers" -e "-- Winget" -e "signed and verified" "$work/build.out"
+grep -qF -- "-- Winget manifests written for the installers at $release_url" "$work/build.out" ||
+    fail "the build did not say that it writes the winget manifests"
 grep -qF -- "-- Installers packed from the product's files in $files" "$work/build.out" ||
     fail "the build did not say that it packs the release folder"
 grep -qF -- "-- Installers signed with $work/cert.pem and verified" "$work/build.out" ||
@@ -85,6 +89,12 @@ for edition in workstation server; do
     [ -n "$changed" ] && [ "$last" -le 1024 ] ||
         fail "signing changed the $edition installer beyond its headers (last changed byte: ${last:-none})"
     [ "$edition" = workstation ] && packed_size=$unsigned_size
+    # The installer manifest, read back, names the signed file by its digest and address.
+    manifest=$out/winget/Velotrinex.TessaportRDPEdition.${edition^}/3.7/Velotrinex.TessaportRDPEdition.${edition^}.installer.yaml
+    named=$(timeout 60 python3 -c 'import sys, yaml; i = yaml.safe_load(open(sys.argv[1]))["Installers"][0]
+print(i["InstallerSha256"].lower(), i["InstallerUrl"])' "$manifest" 2>&1)
+    [ "$named" = "$(sha256sum <"$signed" | cut -d' ' -f1) $release_url/tsport_${edition}_setup.exe" ] ||
+        fail "the $edition installer manifest names '$named', not the signed installer"
 done
 
 # A signature that does not verify (here: trusted against another certificate) fails the

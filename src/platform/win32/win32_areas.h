@@ -32,6 +32,7 @@ public:
     void* VirtualAlloc(std::size_t size) override;
     BOOL VirtualFree(void* block) override;
     void OutputDebugStringA(const char* text) override;
+    void GetLocalTime(SystemTime* time) override;
 };
 
 class Win32Files final : public IFiles {

@@ -65,4 +65,11 @@ BOOL Win32Kernel::VirtualFree(void* block) { return ::VirtualFree(block, 0, MEM_
 
 void Win32Kernel::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
+void Win32Kernel::GetLocalTime(SystemTime* time) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    *time = {now.wYear, now.wMonth, now.wDayOfWeek, now.wDay, now.wHour, now.wMinute, now.wSecond,
+             now.wMilliseconds};
+}
+
 }  // namespace os

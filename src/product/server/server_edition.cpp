@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "product/edition_identity.h"
 #include "product/install_process.h"
 
 namespace {
@@ -19,18 +20,18 @@ const char* const USB_LIBRARY = "usbd.sys";  // into D, only when Windows has no
 
 EditionInfo MakeInfo() {
     EditionInfo info;
-    info.displayName = "Tessaport RDP Edition - Server";
+    info.displayName = SERVER_IDENTITY.displayName;
     info.setupLogName = "tessaport-rdp-server-setup.log";
     info.programName = "tessaportts.exe";
     info.licenseRtfEntry = "tessaport-ts-license.rtf";
-    info.webAddress = "http://www.velotrinex.com/tessaport-rdp/";
+    info.webAddress = SERVER_IDENTITY.webAddress;
     info.presenceEvent = "Global\\CAA0AA68-96DC-4316-A5EE-8B9794506479";
     info.pipeName = "\\\\.\\pipe\\9E977A6D-4B07-4dbb-8E38-F77BBD5696DC";
 
     info.serviceName = "tessaporttssrv";
     info.serviceProgramName = SERVICE_PROGRAM;
     info.serviceDisplayName = "Tessaport RDP Edition Server Service";
-    info.serviceDescription = "Tessaport RDP Edition Server - helps to share USB devices over IP";
+    info.serviceDescription = SERVER_IDENTITY.description;
     info.serviceLoadOrderGroup = "PlugPlay";
     info.serviceStartType = 2;
     info.serviceDependencies = {BUS_DRIVER};
@@ -53,7 +54,7 @@ EditionInfo MakeInfo() {
     info.webShortcutFile = "Tessaport RDP Edition - Server on Web.url";
     info.desktopShortcut = {"tessaportts.exe", "Tessaport RDP Edition - Server"};
 
-    info.uninstallKeyName = "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}";
+    info.uninstallKeyName = SERVER_IDENTITY.uninstallKeyName;
     info.uninstallerName = "uninstall.exe";
     info.hasCitrixStep = false;
 

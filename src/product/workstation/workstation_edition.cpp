@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "product/edition_identity.h"
 #include "product/install_process.h"
 
 namespace {
@@ -21,18 +22,18 @@ const char* const STUB_HARDWARE_ID = "VELOTRINEX\\TSPRDPSTUB";
 
 EditionInfo MakeInfo() {
     EditionInfo info;
-    info.displayName = "Tessaport RDP Edition - Workstation";
+    info.displayName = WORKSTATION_IDENTITY.displayName;
     info.setupLogName = "tessaport-rdp-workstation-setup.log";
     info.programName = "tessaportws.exe";
     info.licenseRtfEntry = "tessaport-ws-license.rtf";
-    info.webAddress = "http://www.velotrinex.com/tessaport-rdp/";
+    info.webAddress = WORKSTATION_IDENTITY.webAddress;
     info.presenceEvent = "Global\\E524B22C-E6D7-4350-9864-55A30C96ED04";
     info.pipeName = "\\\\.\\pipe\\C9833C64-5102-4878-A513-AF5D0BC397EA";
 
     info.serviceName = "tessaportwssrv";
     info.serviceProgramName = SERVICE_PROGRAM;
     info.serviceDisplayName = "Tessaport RDP Edition Workstation Service";
-    info.serviceDescription = "Tessaport RDP Edition Workstation - helps to share USB devices over IP";
+    info.serviceDescription = WORKSTATION_IDENTITY.description;
     info.serviceLoadOrderGroup = "PlugPlay";
     info.serviceStartType = 2;
     info.serviceDependencies = {PNP_DRIVER};
@@ -61,7 +62,7 @@ EditionInfo MakeInfo() {
     };
     info.desktopShortcut = {"tessaportws.exe", "Tessaport RDP Edition - Workstation"};
 
-    info.uninstallKeyName = "{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}";
+    info.uninstallKeyName = WORKSTATION_IDENTITY.uninstallKeyName;
     info.uninstallerName = "uninstall.exe";
     info.hasCitrixStep = true;
 
