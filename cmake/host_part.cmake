@@ -154,4 +154,4 @@ endif()
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
         ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/wizard ${PROJECT_BINARY_DIR}/wizard_shots)
-set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 900)

@@ -506,81 +506,68 @@ TEST(WizardImage, ProgramPicturesAre32By32WithAlphaAndFooter)
 
 namespace {
 
-// An extended dialog template written field by field.
-struct TemplateWriter {
-    std::vector<std::uint8_t> bytes;
-    void U16(unsigned v) { bytes.insert(bytes.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
-    void U32(unsigned v) { U16(v & 0xFFFF), U16(v >> 16); }
-    void Text(const char* s)
-    {
-        for (; *s; ++s)
-            U16(static_cast<unsigned char>(*s));
-        U16(0);
-    }
-    void Item(int x, int y, int cx, int cy, unsigned id, bool classNumber, unsigned extra)
-    {
-        while (bytes.size() % 4)
-            bytes.push_back(0);
-        U32(0), U32(0), U32(WS_CHILD_STYLE);
-        for (int v : {x, y, cx, cy})
-            U16(static_cast<unsigned>(v) & 0xFFFF);
-        U32(id);
-        classNumber ? (U16(0xFFFF), U16(0x0082)) : Text("RICHEDIT");
-        classNumber ? Text("Browse") : (U16(0xFFFF), U16(135));
-        U16(extra);
-        bytes.insert(bytes.end(), extra, 0x5A);
-    }
-    static constexpr unsigned WS_CHILD_STYLE = 0x50000000;
-};
-
-TemplateWriter Page(unsigned style)
+// An extended dialog template, written field by field: a frame with font (or none), an edit
+// named by class number, and a line named by class name with 6 bytes of creation data.
+std::vector<std::uint8_t> Template(bool font)
 {
-    TemplateWriter t;
-    t.U16(1), t.U16(0xFFFF), t.U32(0), t.U32(0), t.U32(style), t.U16(2);
-    for (int v : {0, 0, 320, 200})
-        t.U16(static_cast<unsigned>(v));
-    t.U16(0), t.U16(0), t.Text("Setup");
-    if (style & 0x40)
-        t.U16(8), t.U16(400), t.U16(0x0100), t.Text("MS Shell Dlg");
-    t.Item(27, 84, 211, 14, 1015, true, 0);
-    t.Item(-1, 172, 319, 1, 0xFFFFFFFF, false, 6);
+    std::vector<std::uint8_t> t;
+    const auto u16 = [&t](unsigned v) { t.insert(t.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
+    const auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const auto text = [&](const char* s) {
+        for (; *s; ++s)
+            u16(static_cast<unsigned char>(*s));
+        u16(0);
+    };
+    u16(1), u16(0xFFFF), u32(0), u32(0), u32(font ? 0x80C80048 : 0x80C80000), u16(2);
+    for (unsigned v : {0, 0, 320, 200, 0, 0})  // place, size, no menu, no class
+        u16(v);
+    text("Setup");
+    if (font)
+        u16(8), u16(400), u16(0x0100), text("MS Shell Dlg");
+    const struct {
+        int x, y, cx, cy;
+        unsigned id;
+    } items[] = {{27, 84, 211, 14, 1015}, {-1, 172, 319, 1, 0xFFFFFFFF}};
+    for (const auto& item : items) {
+        t.resize((t.size() + 3) / 4 * 4);
+        u32(0), u32(0), u32(0x50000000);
+        for (int v : {item.x, item.y, item.cx, item.cy})
+            u16(static_cast<unsigned>(v) & 0xFFFF);
+        u32(item.id);
+        item.id == 1015 ? (u16(0xFFFF), u16(0x0081), text("C:\\")) : (text("Static"), u16(0xFFFF), u16(135));
+        u16(item.id == 1015 ? 0 : 6);
+        t.resize(t.size() + (item.id == 1015 ? 0 : 6), 0x5A);
+    }
     return t;
 }
 
 TEST(WizardDialogTemplate, ReadsFrameFontAndControlsInOrder)
 {
-    struct Case {
-        unsigned style;
-        unsigned pointSize;
-    } cases[] = {{0x80C80048, 8}, {0x80C80000, 0}};  // with DS_SHELLFONT, and with no font
-    for (const Case& c : cases) {
-        const TemplateWriter t = Page(c.style);
+    for (bool font : {true, false}) {
+        const std::vector<std::uint8_t> t = Template(font);
         DialogTemplate layout;
-        ASSERT_TRUE(ParseDialogTemplate(t.bytes.data(), t.bytes.size(), &layout)) << c.style;
-        EXPECT_EQ(layout.cx, 320);
-        EXPECT_EQ(layout.cy, 200);
-        EXPECT_EQ(layout.pointSize, c.pointSize);
+        ASSERT_TRUE(ParseDialogTemplate(t.data(), t.size(), &layout)) << font;
+        EXPECT_EQ(std::vector<int>({layout.cx, layout.cy, layout.pointSize}), std::vector<int>({320, 200, font ? 8 : 0}));
         ASSERT_EQ(layout.items.size(), 2u);
-        const DialogItem& edit = layout.items[0];
-        EXPECT_EQ(std::vector<int>({int(edit.id), edit.x, edit.y, edit.cx, edit.cy}),
-                  std::vector<int>({1015, 27, 84, 211, 14}));
-        const DialogItem& line = layout.items[1];
-        EXPECT_EQ(std::vector<int>({line.x, line.y, line.cx, line.cy}), std::vector<int>({-1, 172, 319, 1}));
-        EXPECT_EQ(line.id, 0xFFFFFFFFu);
+        for (size_t i = 0; i < 2; ++i) {
+            const DialogItem& c = layout.items[i];
+            EXPECT_EQ(std::vector<long long>({c.id, c.x, c.y, c.cx, c.cy}),
+                      i == 0 ? std::vector<long long>({1015, 27, 84, 211, 14})
+                             : std::vector<long long>({0xFFFFFFFF, -1, 172, 319, 1}));
+        }
     }
 }
 
 TEST(WizardDialogTemplate, RefusesTruncatedAndOtherTemplates)
 {
-    const TemplateWriter t = Page(0x80C80048);
+    const std::vector<std::uint8_t> t = Template(true);
     DialogTemplate layout;
-    for (std::size_t size = 0; size < t.bytes.size(); ++size)
-        EXPECT_FALSE(ParseDialogTemplate(t.bytes.data(), size, &layout)) << size;
-    std::vector<std::uint8_t> plain = t.bytes;  // a DIALOG, not a DIALOGEX
-    plain[2] = 0;
+    for (std::size_t size = 0; size < t.size(); ++size)  // the creation data ends it
+        EXPECT_FALSE(ParseDialogTemplate(t.data(), size, &layout)) << size;
+    std::vector<std::uint8_t> plain = t, more = t;
+    plain[2] = 0;  // a DIALOG, not a DIALOGEX
+    more[16] = 3;  // three controls, two written
     EXPECT_FALSE(ParseDialogTemplate(plain.data(), plain.size(), &layout));
-    std::vector<std::uint8_t> more = t.bytes;  // says three controls, holds two
-    more[16] = 3;
     EXPECT_FALSE(ParseDialogTemplate(more.data(), more.size(), &layout));
     EXPECT_FALSE(ParseDialogTemplate(nullptr, 64, &layout));
 }
