@@ -163,7 +163,7 @@ endif()
 add_test(NAME wine_wizard
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/wizard_test.sh
         ${TSP_WINDOWS_DIR} ${TSP_WINE_DIR}/template ${TSP_WINE_DIR}/wizard ${PROJECT_BINARY_DIR}/wizard_shots)
-set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 600)
+set_tests_properties(wine_wizard PROPERTIES FIXTURES_REQUIRED wine_template TIMEOUT 900)
 # DLL planting: every shipped program imports only KnownDLLs, and under Wine none of them
 # loads a marker DLL planted where an ordinary user can write and the program looks first.
 find_program(TSP_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)

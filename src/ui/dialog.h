@@ -16,6 +16,7 @@ public:
     // Runs the dialog modally; the value given to EndDialog, or -1 when it cannot be made.
     INT_PTR DoModal(HWND parent = nullptr);
     HWND Hwnd() const { return m_hWnd; }
+    UINT TemplateId() const { return m_templateId; }
 
 protected:
     void End(INT_PTR result) { ::EndDialog(m_hWnd, result); }

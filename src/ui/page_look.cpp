@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/win32/system_library.h"
-#include "ui/wizard_logic.h"
 
 namespace {
 
@@ -45,6 +44,77 @@ std::string FormatCodes(UINT id, unsigned a, unsigned b)
     return text;
 }
 
+namespace {
+
+// A function of newer Windows from user32 (loaded already), or null where it has none.
+template <typename Function>
+Function User32Function(const char* name)
+{
+    HMODULE user32 = ::GetModuleHandleA("user32.dll");
+    FARPROC found = user32 ? ::GetProcAddress(user32, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// The frame around a client area, for dpi where Windows can say it.
+void AdjustForDpi(RECT* r, HWND window, int dpi)
+{
+    using Adjust = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const DWORD style = static_cast<DWORD>(::GetWindowLongA(window, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongA(window, GWL_EXSTYLE));
+    const auto adjust = User32Function<Adjust>("AdjustWindowRectExForDpi");
+    if (!adjust || !adjust(r, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+        ::AdjustWindowRectEx(r, style, FALSE, exStyle);
+}
+
+bool IsRichEdit(HWND control)
+{
+    char name[16] = "";
+    ::GetClassNameA(control, name, sizeof(name));
+    return ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 8, "RICHEDIT", 8) == CSTR_EQUAL;
+}
+
+// A text to be read: a read-only Edit or Rich Edit control.
+bool IsReadOnlyText(HWND control)
+{
+    char name[16] = "";
+    ::GetClassNameA(control, name, sizeof(name));
+    return control && (::GetWindowLongA(control, GWL_STYLE) & ES_READONLY) &&
+           (lstrcmpiA(name, "Edit") == 0 || IsRichEdit(control));
+}
+
+const UINT WM_DPI_CHANGED = 0x02E0;       // WM_DPICHANGED
+const UINT WM_DPI_SCALED_SIZE = 0x02E4;   // WM_GETDPISCALEDSIZE
+const UINT WM_UNSELECT_TEXT = WM_APP + 20;
+const char DIALOG_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+}  // namespace
+
+int ScreenDpi()
+{
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+int WindowDpi(HWND window)
+{
+    using GetDpi = UINT(WINAPI*)(HWND);
+    const auto get = User32Function<GetDpi>("GetDpiForWindow");
+    const UINT dpi = get ? get(window) : 0;
+    return dpi > 0 ? static_cast<int>(dpi) : ScreenDpi();
+}
+
+bool HighContrast()
+{
+    HIGHCONTRASTA contrast;
+    std::memset(&contrast, 0, sizeof(contrast));
+    contrast.cbSize = sizeof(contrast);
+    return ::SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
 CWizardPage::CWizardPage(UINT templateId, const PageContext& context, std::vector<int> whiteIds)
     : CDialog(templateId), m_context(context), m_whiteBrush(::CreateSolidBrush(RGB(255, 255, 255))),
       m_whiteIds(std::move(whiteIds))
@@ -55,12 +125,40 @@ CWizardPage::~CWizardPage()
 {
     if (m_whiteBrush)
         ::DeleteObject(m_whiteBrush);
-    if (m_titleFont)
-        ::DeleteObject(m_titleFont);
+    FreeFonts();
+}
+
+void CWizardPage::FreeFonts()
+{
+    for (HFONT* font : {&m_titleFont, &m_dpiFont, &m_headingFont}) {
+        if (*font)
+            ::DeleteObject(*font);
+        *font = nullptr;
+    }
 }
 
 void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
 {
+    // What the dialog manager made the page with: the start of every later layout.
+    m_sideWanted = sidePicture;
+    m_createdDpi = m_dpi = WindowDpi(Hwnd());
+    m_createdFont = reinterpret_cast<HFONT>(::SendMessageA(Hwnd(), WM_GETFONT, 0, 0));
+    RECT units = {0, 0, 4, 8};
+    ::MapDialogRect(Hwnd(), &units);
+    m_createdUnits = m_units = SIZE{units.right, units.bottom};
+    HMODULE module = ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(TemplateId()), MAKEINTRESOURCEA(5));  // RT_DIALOG
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    m_haveLayout = data && ParseDialogTemplate(data, ::SizeofResource(module, found), &m_layout);
+    // The page lays itself out again on a DPI change; the dialog manager must not as well.
+    using SetBehaviour = BOOL(WINAPI*)(HWND, int, int);
+    if (const auto set = User32Function<SetBehaviour>("SetDialogDpiChangeBehavior"))
+        set(Hwnd(), 1, 1);  // DDC_DISABLE_ALL
+    m_highContrast = HighContrast();
+    LayOut();
+
+    // A move to a monitor of another DPI lays the page out again (WM_DPICHANGED).
     const WizardPosition& pos = *m_context.position;
     if (moveAlways || pos.top != 0)
         ::MoveWindow(Hwnd(), pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, TRUE);
@@ -68,6 +166,121 @@ void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
     ::SetWindowTextA(Hwnd(), FormatText(IDS_CAPTION, Product()).c_str());
     m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_WIZARD));
     ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    FocusFirst();
+}
+
+RECT CWizardPage::Units(int x, int y, int cx, int cy) const
+{
+    // As the dialog manager converts: each value on its own, rounded.
+    const int left = ::MulDiv(x, m_units.cx, 4), top = ::MulDiv(y, m_units.cy, 8);
+    return RECT{left, top, left + ::MulDiv(cx, m_units.cx, 4), top + ::MulDiv(cy, m_units.cy, 8)};
+}
+
+bool CWizardPage::DialogMetrics(int dpi, HFONT* font, SIZE* units) const
+{
+    if (dpi == m_createdDpi) {
+        *font = m_createdFont;
+        *units = m_createdUnits;
+        return true;
+    }
+    LOGFONTA lf;
+    if (!m_haveLayout || m_layout.pointSize == 0 || m_layout.pointSize == 0x7FFF || !m_createdFont ||
+        !::GetObjectA(m_createdFont, sizeof(lf), &lf))
+        return false;
+    lf.lfHeight = -::MulDiv(m_layout.pointSize, dpi, 72);
+    *font = ::CreateFontIndirectA(&lf);
+    HDC dc = *font ? ::GetDC(nullptr) : nullptr;
+    if (!dc) {
+        if (*font)
+            ::DeleteObject(*font);
+        return false;
+    }
+    // The dialog units of a font, the way the dialog manager measures them.
+    HGDIOBJ old = ::SelectObject(dc, *font);
+    TEXTMETRICA tm;
+    SIZE alphabet = {0, 0};
+    const bool ok = ::GetTextMetricsA(dc, &tm) && ::GetTextExtentPoint32A(dc, DIALOG_ALPHABET, 52, &alphabet);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    *units = SIZE{(alphabet.cx / 26 + 1) / 2, tm.tmHeight};
+    if (!ok || units->cx <= 0 || units->cy <= 0) {
+        ::DeleteObject(*font);
+        return false;
+    }
+    return true;
+}
+
+bool CWizardPage::WindowSizeFor(int dpi, SIZE* size) const
+{
+    HFONT font = nullptr;
+    SIZE units = {0, 0};
+    if (!DialogMetrics(dpi, &font, &units))
+        return false;
+    if (font != m_createdFont)
+        ::DeleteObject(font);
+    RECT r = {0, 0, ::MulDiv(m_layout.cx, units.cx, 4), ::MulDiv(m_layout.cy, units.cy, 8)};
+    AdjustForDpi(&r, Hwnd(), dpi);
+    *size = SIZE{r.right - r.left, r.bottom - r.top};
+    return true;
+}
+
+void CWizardPage::ChangeDpi(int dpi, const RECT& suggested)
+{
+    const int width = suggested.right - suggested.left, height = suggested.bottom - suggested.top;
+    ::SetWindowPos(Hwnd(), nullptr, suggested.left, suggested.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    HFONT font = nullptr;
+    SIZE units = {0, 0};
+    if (!DialogMetrics(dpi, &font, &units))
+        return;
+    HFONT previous = m_dpiFont;  // the controls' font until the layout below
+    m_dpiFont = font == m_createdFont ? nullptr : font;
+    m_units = units;
+    m_dpi = dpi;
+    // Where the frame did not follow the DPI (per-monitor awareness before version 2), the
+    // client area is put right: the page's layout fills it exactly.
+    RECT client = {0, 0, 0, 0};
+    ::GetClientRect(Hwnd(), &client);
+    const LONG wantWidth = ::MulDiv(m_layout.cx, m_units.cx, 4), wantHeight = ::MulDiv(m_layout.cy, m_units.cy, 8);
+    if (client.right != wantWidth || client.bottom != wantHeight)
+        ::SetWindowPos(Hwnd(), nullptr, 0, 0, width + wantWidth - client.right, height + wantHeight - client.bottom,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut();
+    if (previous)
+        ::DeleteObject(previous);
+}
+
+HFONT CWizardPage::HeadingFont()
+{
+    // The start routine's font is made for the system's DPI.
+    if (m_dpi == ScreenDpi())
+        return m_context.headingFont;
+    if (m_headingFont)
+        ::DeleteObject(m_headingFont);
+    m_headingFont = ::CreateFontA(ScaleForDpi(m_dpi, 14), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Arial");
+    return m_headingFont;
+}
+
+void CWizardPage::LayOut()
+{
+    // Every control back where the template has it at this DPI, in the dialog font for it
+    // (a Rich Edit text keeps the fonts of its own text).
+    HFONT font = m_dpiFont ? m_dpiFont : m_createdFont;
+    HWND child = ::GetWindow(Hwnd(), GW_CHILD);
+    for (std::size_t i = 0; m_haveLayout && i < m_layout.items.size(); ++i) {
+        const DialogItem& item = m_layout.items[i];
+        if (!child || static_cast<WORD>(::GetDlgCtrlID(child)) != static_cast<WORD>(item.id))
+            break;
+        const RECT r = Units(item.x, item.y, item.cx, item.cy);
+        ::SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        if (font && !IsRichEdit(child))
+            ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        child = ::GetWindow(child, GW_HWNDNEXT);
+    }
+    if (m_headingId)
+        ::SendMessageA(Item(m_headingId), WM_SETFONT, reinterpret_cast<WPARAM>(HeadingFont()), FALSE);
+    LayOutPage();
 
     // The white area reaches down to the separator line.
     ::GetClientRect(Hwnd(), &m_white);
@@ -76,7 +289,7 @@ void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
     ::GetWindowRect(Hwnd(), &window);
     m_white.bottom += line.bottom - window.bottom;
 
-    if (sidePicture) {
+    if (m_sideWanted) {
         HWND picture = Item(IDC_SIDE_PICTURE);
         RECT client = {0, 0, 0, 0};
         ::GetClientRect(picture, &client);
@@ -85,15 +298,71 @@ void CWizardPage::ApplyCommonLook(bool moveAlways, bool sidePicture)
         BITMAP info;
         if (bitmap && ::GetObjectA(bitmap, sizeof(info), &info))
             client.right = info.bmWidth;
-        HDC dc = ::GetDC(Hwnd());
-        const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSX) : 96;
-        if (dc)
-            ::ReleaseDC(Hwnd(), dc);
-        ::MoveWindow(picture, 0, 0, ScaleForDpi(dpi, client.right), m_white.bottom - m_white.top, TRUE);
+        ::MoveWindow(picture, 0, 0, ScaleForDpi(m_dpi, client.right), m_white.bottom - m_white.top, TRUE);
         m_sidePicture.Load(picture, IDB_SIDE, false);
     }
     if (HWND header = Item(IDC_HEADER_PICTURE))
         m_headerPicture.Load(header, IDB_HEADER, true);
+    ::RedrawWindow(Hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+bool CWizardPage::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result)
+{
+    if (msg == WM_DPI_SCALED_SIZE) {
+        // The page's own size at the new DPI, so that the rectangle Windows then suggests fits.
+        *result = WindowSizeFor(LOWORD(wParam), reinterpret_cast<SIZE*>(lParam)) ? TRUE : FALSE;
+        return true;
+    }
+    if (msg == WM_DPI_CHANGED) {
+        ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        *result = 0;
+        return true;
+    }
+    // The dialog manager selects the whole of a text it gives the focus back to when the page
+    // is activated (also when it is first shown): a text to be read is unselected after it.
+    if (msg == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE)
+        ::PostMessageA(Hwnd(), WM_UNSELECT_TEXT, 0, 0);
+    if (msg == WM_UNSELECT_TEXT) {
+        HWND focus = ::GetFocus();
+        if (::GetParent(focus) == Hwnd() && IsReadOnlyText(focus))
+            ::SendMessageA(focus, EM_SETSEL, 0, 0);
+        *result = 0;
+        return true;
+    }
+    if (msg == WM_SYSCOLORCHANGE || msg == WM_SETTINGCHANGE) {
+        m_highContrast = HighContrast();
+        ::RedrawWindow(Hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+    return false;
+}
+
+void CWizardPage::SetHeading(int headingId, const std::string& heading, int subId, const std::string& sub)
+{
+    m_headingId = headingId;
+    SetText(headingId, heading);
+    if (subId)
+        SetText(subId, sub);
+}
+
+void CWizardPage::FocusFirst()
+{
+    HWND first = ::GetNextDlgTabItem(Hwnd(), nullptr, FALSE);
+    if (!first || ::GetParent(first) != Hwnd() || !::IsWindowEnabled(first) || !::IsWindowVisible(first))
+        return;
+    // A radio group is entered at its chosen button.
+    if (::SendMessageA(first, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON) {
+        HWND w = first;
+        do {
+            if (::SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+                first = w;
+                break;
+            }
+            w = ::GetNextDlgGroupItem(Hwnd(), w, FALSE);
+        } while (w && w != first);
+    }
+    // As Tab would, with the default button's frame (a text to be read is unselected when
+    // the page is activated).
+    ::SendMessageA(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
 }
 
 void CWizardPage::SavePosition()
@@ -146,18 +415,15 @@ RECT ItemRect(HWND page, HWND item)
 
 void CWizardPage::SetItemTop(int id, int top)
 {
-    RECT units = {0, top, 0, 0};
-    ::MapDialogRect(Hwnd(), &units);
     const RECT r = ItemRect(Hwnd(), Item(id));
-    ::SetWindowPos(Item(id), nullptr, r.left, units.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(Item(id), nullptr, r.left, Units(0, top, 0, 0).top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CWizardPage::SetItemHeight(int id, int height)
 {
-    RECT units = {0, 0, 0, height};
-    ::MapDialogRect(Hwnd(), &units);
     const RECT r = ItemRect(Hwnd(), Item(id));
-    ::SetWindowPos(Item(id), nullptr, 0, 0, r.right - r.left, units.bottom,
+    ::SetWindowPos(Item(id), nullptr, 0, 0, r.right - r.left, Units(0, 0, 0, height).bottom,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -166,7 +432,7 @@ bool CWizardPage::OnEraseBkgnd(HDC dc)
     RECT client = {0, 0, 0, 0};
     ::GetClientRect(Hwnd(), &client);
     ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_3DFACE));
-    ::FillRect(dc, &m_white, m_whiteBrush);
+    ::FillRect(dc, &m_white, m_highContrast ? ::GetSysColorBrush(COLOR_WINDOW) : m_whiteBrush);
     return true;
 }
 
@@ -177,7 +443,7 @@ HBRUSH CWizardPage::OnCtlColor(HDC dc, HWND control)
         if (white != id)
             continue;
         ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
-        ::SetTextColor(dc, IsRed(id) ? WIZARD_RED : ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetTextColor(dc, IsRed(id) && !m_highContrast ? WIZARD_RED : ::GetSysColor(COLOR_WINDOWTEXT));
         return ::GetSysColorBrush(COLOR_WINDOW);
     }
     return nullptr;
@@ -187,10 +453,7 @@ void CWizardPage::OnDestroy()
 {
     m_sidePicture.Release();
     m_headerPicture.Release();
-    if (m_titleFont) {
-        ::DeleteObject(m_titleFont);
-        m_titleFont = nullptr;
-    }
+    FreeFonts();
 }
 
 // CPictureControl
@@ -324,14 +587,15 @@ int CScaledPicture::Load(HWND control, int resource, bool keepProportions)
 
 void CScaledPicture::Paint(HDC dc)
 {
-    // Both pictures lie on the white area; what the picture leaves free stays white.
-    Blend(dc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)), m_place.left, m_place.top,
-          m_place.right - m_place.left, m_place.bottom - m_place.top);
+    // Both pictures lie on the white area; what the picture leaves free stays white (the
+    // window colour in high contrast).
+    HBRUSH band = HighContrast() ? ::GetSysColorBrush(COLOR_WINDOW) : static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    Blend(dc, band, m_place.left, m_place.top, m_place.right - m_place.left, m_place.bottom - m_place.top);
 }
 
 // CAlphaImage
 
-int CAlphaImage::Load(HWND control, int resource)
+int CAlphaImage::Load(HWND control, int resource, int dpi)
 {
     Release();
     m_width = m_height = 0;
@@ -349,11 +613,14 @@ int CAlphaImage::Load(HWND control, int resource)
     if (!data || !ParseTga(data, ::SizeofResource(module, found), &tga))
         return 0;
 
+    const std::int32_t width = ScaleForDpi(dpi, tga.width), height = ScaleForDpi(dpi, tga.height);
+    if (width <= 0 || height <= 0)
+        return 0;
     BITMAPINFO bmi;
     std::memset(&bmi, 0, sizeof(bmi));
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = tga.width;
-    bmi.bmiHeader.biHeight = tga.height;  // bottom-up like the file
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = height;  // bottom-up like the file
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
@@ -361,11 +628,20 @@ int CAlphaImage::Load(HWND control, int resource)
     m_bitmap = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!m_bitmap || !bits)
         return 0;
-    std::memcpy(bits, tga.pixels, tga.pixelBytes);
-    PremultiplyBgra(static_cast<std::uint8_t*>(bits), tga.pixelBytes / 4);
+    if (width == tga.width && height == tga.height) {
+        std::memcpy(bits, tga.pixels, tga.pixelBytes);
+        PremultiplyBgra(static_cast<std::uint8_t*>(bits), tga.pixelBytes / 4);
+    } else {
+        // Scaled premultiplied, so that the edges blend smoothly into the transparency.
+        std::vector<std::uint8_t> pixels(tga.pixels, tga.pixels + tga.pixelBytes);
+        PremultiplyBgra(pixels.data(), pixels.size() / 4);
+        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+        if (!ScalePixels(pixels.data(), tga.width, tga.height, static_cast<std::uint8_t*>(bits), bytes, width, height))
+            return 0;
+    }
 
-    m_width = tga.width;
-    m_height = tga.height;
+    m_width = width;
+    m_height = height;
     ::SetWindowPos(control, nullptr, 0, 0, m_width, m_height, SWP_NOMOVE | SWP_NOZORDER);
     ::InvalidateRect(control, nullptr, TRUE);
     return 1;

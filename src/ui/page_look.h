@@ -1,5 +1,6 @@
 // What all wizard pages share: position, caption, icon, the white area, fonts, control
-// colours and the cancel question; and the alpha-blended picture control.
+// colours, the cancel question, the layout for the window's DPI and the keyboard focus;
+// and the alpha-blended picture controls.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include "ui/dialog.h"
 #include "ui/wizard.h"
+#include "ui/wizard_logic.h"
 
 // Control ids the pages share.
 constexpr int IDC_BACK = 1000;
@@ -43,6 +45,14 @@ std::string LoadText(UINT id);
 std::string FormatText(UINT id, const char* a = "", const char* b = "");
 // A string-table text with two 0x%.8x codes.
 std::string FormatCodes(UINT id, unsigned a, unsigned b = 0);
+
+// The screen's logical pixels per inch: the system's DPI, which GDI scales point sizes by.
+int ScreenDpi();
+// The window's DPI: Windows' own answer where it has one (10, version 1607 and later, looked
+// up at run time), else the screen's logical pixels per inch.
+int WindowDpi(HWND window);
+// A high-contrast theme is on: the pages then draw with the system's colours only.
+bool HighContrast();
 
 // A static control whose painting a picture object takes over (subclassing), and the
 // premultiplied bitmap it draws. The control gets its own procedure back when the object
@@ -92,8 +102,19 @@ public:
     ~CWizardPage() override;
 
 protected:
-    // Common opening behaviour; moveAlways false only for the first page.
+    // Common opening behaviour, the last step of each page's opening (which then returns
+    // FALSE): position, caption, icon, the layout for the window's DPI, and the focus on the
+    // first control of the tab order. moveAlways false only for the first page.
     void ApplyCommonLook(bool moveAlways, bool sidePicture);
+    // What a page lays out beyond its template for m_dpi: its own fonts, the controls it
+    // moves or resizes, its pictures. Run when the page opens and after every DPI change,
+    // each time on controls just put back where the template has them.
+    virtual void LayOutPage() {}
+    // The heading and sub-heading texts of an inner page; the heading gets the heading font.
+    void SetHeading(int headingId, const std::string& heading, int subId, const std::string& sub);
+    // The focus on the first enabled control of the tab order (a radio group's chosen
+    // button).
+    void FocusFirst();
     void SavePosition();
     // The common cancel question: true for Yes.
     bool AskCancel();
@@ -109,6 +130,8 @@ protected:
     void OnDestroy() override;
     // Cancel asks the common question first; pages that end differently override it.
     void OnCancel() override;
+    // DPI changes, colour-scheme changes, and the activation (a text to be read unselected).
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
 
     IWizardHost& Host() const { return *m_context.host; }
     const char* Product() const { return m_context.host->ProductDisplayName(); }
@@ -121,13 +144,39 @@ protected:
     std::vector<int> m_whiteIds;
     CScaledPicture m_sidePicture;
     CScaledPicture m_headerPicture;
+    int m_dpi = 96;  // what the page is laid out for
+    bool m_highContrast = false;
+
+private:
+    void LayOut();
+    // The dialog font for dpi and its dialog units (4 across, 8 down); false when the
+    // template cannot be laid out again. The caller owns a font that is not the one the page
+    // was created with.
+    bool DialogMetrics(int dpi, HFONT* font, SIZE* units) const;
+    bool WindowSizeFor(int dpi, SIZE* size) const;
+    void ChangeDpi(int dpi, const RECT& suggested);
+    RECT Units(int x, int y, int cx, int cy) const;
+    HFONT HeadingFont();
+    void FreeFonts();
+
+    DialogTemplate m_layout;
+    bool m_haveLayout = false;
+    bool m_sideWanted = false;
+    int m_headingId = 0;
+    int m_createdDpi = 96;  // the DPI the dialog manager made the page for, with its font
+    HFONT m_createdFont = nullptr;
+    SIZE m_createdUnits = {0, 0};
+    SIZE m_units = {0, 0};
+    HFONT m_dpiFont = nullptr;      // the dialog font at any other DPI
+    HFONT m_headingFont = nullptr;  // the heading font at a DPI other than the system's
 };
 
 // Static control that draws a 32-bit TGA resource of type "RAW" with per-pixel alpha.
 class CAlphaImage : public CPictureControl {
 public:
-    // Takes over the control's painting (once per window) and loads the picture: 1 or 0.
-    int Load(HWND control, int resource);
+    // Takes over the control's painting (once per window) and loads the picture, scaled
+    // smoothly from its 96-per-inch size to dpi; the control takes the picture's size. 1 or 0.
+    int Load(HWND control, int resource, int dpi);
 
 private:
     void Paint(HDC dc) override;

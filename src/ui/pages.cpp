@@ -28,15 +28,6 @@ constexpr int FAILED_RESTART_BODY_HEIGHT = 72;
 constexpr int FAILED_RESTART_YES_TOP = 148;
 constexpr int FAILED_RESTART_NO_TOP = 160;
 
-// The heading and sub-heading ids of the inner pages.
-void SetHeading(HWND page, HFONT font, int headingId, UINT headingText, int subId, const std::string& sub)
-{
-    ::SetDlgItemTextA(page, headingId, LoadText(headingText).c_str());
-    ::SetDlgItemTextA(page, subId, sub.c_str());
-    if (font)
-        ::SendDlgItemMessageA(page, headingId, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-}
-
 // The licence bytes the Rich Edit control reads through the stream callback.
 struct LicenseStream {
     const char* data = nullptr;
@@ -82,17 +73,6 @@ BOOL CWelcomeDlg::OnInitDialog()
     SetText(IDC_TITLE, FormatText(63, Product(), host.VersionText()));
     SetText(IDC_BODY, LoadText(36));
     SetText(IDCANCEL, "Cancel");
-    MakeTitleFont(IDC_TITLE);
-    HDC dc = ::GetDC(Hwnd());
-    const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc)
-        ::ReleaseDC(Hwnd(), dc);
-    if (m_bodyFont)
-        ::DeleteObject(m_bodyFont);
-    m_bodyFont = ::CreateFontA(ScaleForDpi(dpi, 16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Verdana");
-    if (m_bodyFont)
-        ::SendMessageA(Item(IDC_BODY), WM_SETFONT, reinterpret_cast<WPARAM>(m_bodyFont), TRUE);
     Enable(IDC_BACK, false);
     Enable(IDOK, false);
     Enable(IDCANCEL, false);
@@ -107,10 +87,21 @@ BOOL CWelcomeDlg::OnInitDialog()
         ::MessageBoxA(Hwnd(), text.c_str(), Product(), MB_OK | MB_ICONERROR);
         Enable(IDCANCEL, true);
         End(IDCANCEL);
-        return TRUE;
+        return FALSE;
     }
     ::ResumeThread(m_thread);
-    return TRUE;
+    return FALSE;  // no control takes input until the thread reports
+}
+
+void CWelcomeDlg::LayOutPage()
+{
+    MakeTitleFont(IDC_TITLE);
+    if (m_bodyFont)
+        ::DeleteObject(m_bodyFont);
+    m_bodyFont = ::CreateFontA(ScaleForDpi(m_dpi, 16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Verdana");
+    if (m_bodyFont)
+        ::SendMessageA(Item(IDC_BODY), WM_SETFONT, reinterpret_cast<WPARAM>(m_bodyFont), FALSE);
 }
 
 DWORD WINAPI CWelcomeDlg::InitThread(void* param)
@@ -155,16 +146,17 @@ void CWelcomeDlg::RunInit()
     m_text = FormatText(2, Product(), host.VersionText());
 }
 
-bool CWelcomeDlg::OnMessage(UINT msg, WPARAM, LPARAM, INT_PTR* result)
+bool CWelcomeDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result)
 {
     if (msg != WM_INIT_REPORT)
-        return false;
+        return CWizardPage::OnMessage(msg, wParam, lParam, result);
     *result = 0;
     if (m_crashed) {
         const std::string text = FormatCodes(34, m_crashCode, static_cast<unsigned>(m_crashAddress & 0xFFFFFFFFu));
         ::MessageBoxA(Hwnd(), text.c_str(), Product(), MB_OK | MB_ICONERROR);
         Enable(IDCANCEL, true);
         Enable(IDOK, false);
+        FocusFirst();
         return true;
     }
     m_failed = m_result;
@@ -174,8 +166,7 @@ bool CWelcomeDlg::OnMessage(UINT msg, WPARAM, LPARAM, INT_PTR* result)
     if (m_failed != 0)
         SetText(IDCANCEL, "Exit");
     Enable(IDCANCEL, true);
-    if (m_failed == 0)
-        ::SetFocus(Item(IDOK));
+    FocusFirst();  // Next, or Exit when installing is refused
     return true;
 }
 
@@ -233,7 +224,7 @@ CLicenseDlg::CLicenseDlg(const PageContext& context) : CWizardPage(IDD_LICENSE, 
 
 BOOL CLicenseDlg::OnInitDialog()
 {
-    SetHeading(Hwnd(), m_context.headingFont, 1011, 4, 1010, LoadText(5));
+    SetHeading(1011, LoadText(4), 1010, LoadText(5));
     const bool accepted = Host().WizardOptions().licenceAccepted == 1;
     Check(IDC_ACCEPT, accepted);
     Check(IDC_DECLINE, !accepted);
@@ -250,10 +241,15 @@ BOOL CLicenseDlg::OnInitDialog()
     ::SendMessageA(Item(IDC_LICENSE_TEXT), EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
     ::SendMessageA(Item(IDC_LICENSE_TEXT), EM_SETTARGETDEVICE, 0, 0);
     g_license = LicenseStream();
-    ApplyCommonLook(true, false);
-    // Focus on the choice, so that the licence text does not open all selected.
-    ::SetFocus(Item(accepted ? IDC_ACCEPT : IDC_DECLINE));
+    ApplyCommonLook(true, false);  // the focus on the licence text, to be read and scrolled
     return FALSE;
+}
+
+void CLicenseDlg::LayOutPage()
+{
+    // The text's own point sizes, drawn at the system's DPI, follow the page's.
+    const int system = ScreenDpi();
+    ::SendMessageA(Item(IDC_LICENSE_TEXT), EM_SETZOOM, m_dpi == system ? 0 : m_dpi, m_dpi == system ? 0 : system);
 }
 
 void CLicenseDlg::OnCommand(int id, int code)
@@ -283,11 +279,15 @@ CSelectFolder::CSelectFolder(const PageContext& context) : CWizardPage(IDD_DESTI
 
 BOOL CSelectFolder::OnInitDialog()
 {
-    SetHeading(Hwnd(), m_context.headingFont, 1017, 6, 1018, FormatText(7, Product()));
-    m_image.Load(Item(IDC_DESTINATION_IMAGE), 152);
+    SetHeading(1017, LoadText(6), 1018, FormatText(7, Product()));
     SetText(IDC_FOLDER_EDIT, Host().WizardOptions().targetFolder);
     ApplyCommonLook(true, false);
-    return TRUE;
+    return FALSE;
+}
+
+void CSelectFolder::LayOutPage()
+{
+    m_image.Load(Item(IDC_DESTINATION_IMAGE), 152, m_dpi);
 }
 
 void CSelectFolder::OnCommand(int id, int code)
@@ -334,11 +334,15 @@ CProgramMenuFolderDlg::CProgramMenuFolderDlg(const PageContext& context)
 
 BOOL CProgramMenuFolderDlg::OnInitDialog()
 {
-    SetHeading(Hwnd(), m_context.headingFont, 1019, 8, 1018, LoadText(9));
-    m_image.Load(Item(IDC_START_MENU_IMAGE), 154);
+    SetHeading(1019, LoadText(8), 1018, LoadText(9));
     SetText(IDC_FOLDER_EDIT, Host().WizardOptions().startMenuFolder);
     ApplyCommonLook(true, false);
-    return TRUE;
+    return FALSE;
+}
+
+void CProgramMenuFolderDlg::LayOutPage()
+{
+    m_image.Load(Item(IDC_START_MENU_IMAGE), 154, m_dpi);
 }
 
 void CProgramMenuFolderDlg::OnCommand(int id, int code)
@@ -391,7 +395,7 @@ CAdditionalTaskDlg::CAdditionalTaskDlg(const PageContext& context) : CWizardPage
 
 BOOL CAdditionalTaskDlg::OnInitDialog()
 {
-    SetHeading(Hwnd(), m_context.headingFont, 1020, 10, 1021, LoadText(11));
+    SetHeading(1020, LoadText(10), 1021, LoadText(11));
     InstallOptions& options = Host().WizardOptions();
     Check(IDC_DESKTOP_ICON, options.desktopIcon != 0);
     Check(IDC_QUICK_LAUNCH_ICON, options.quickLaunchIcon != 0);
@@ -410,6 +414,13 @@ BOOL CAdditionalTaskDlg::OnInitDialog()
     Check(IDC_FIREWALL_CHECK, false);
     Show(IDC_FIREWALL_LABEL, false);
     Show(IDC_FIREWALL_CHECK, false);
+    ApplyCommonLook(true, false);
+    return FALSE;
+}
+
+void CAdditionalTaskDlg::LayOutPage()
+{
+    // The icon choices move up into the hidden firewall choice's place.
     RECT firewall, icons;
     ::GetWindowRect(Item(IDC_FIREWALL_LABEL), &firewall);
     ::GetWindowRect(Item(IDC_ICON_LABEL), &icons);
@@ -420,8 +431,6 @@ BOOL CAdditionalTaskDlg::OnInitDialog()
         ::MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&r), 2);
         ::SetWindowPos(Item(id), nullptr, r.left, r.top - shift, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
-    ApplyCommonLook(true, false);
-    return TRUE;
 }
 
 void CAdditionalTaskDlg::ReadChecks()
@@ -455,10 +464,9 @@ CReadyDlg::CReadyDlg(const PageContext& context) : CWizardPage(IDD_READY, contex
 
 BOOL CReadyDlg::OnInitDialog()
 {
-    SetHeading(Hwnd(), m_context.headingFont, 1024, 12, 1025, LoadText(13));
+    SetHeading(1024, LoadText(12), 1025, LoadText(13));
     SetText(IDC_SUMMARY, m_summary);
-    ApplyCommonLook(true, false);
-    ::SetFocus(Item(IDOK));  // the summary is to be read, not to open selected
+    ApplyCommonLook(true, false);  // the focus on the summary, unselected; Enter installs
     return FALSE;
 }
 
@@ -487,9 +495,7 @@ BOOL CProgressDlg::OnInitDialog()
     m_target = 1;
     m_value = 1;
     m_direction = 1;
-    SetText(1028, LoadText(33));
-    if (m_context.headingFont)
-        ::SendMessageA(Item(1028), WM_SETFONT, reinterpret_cast<WPARAM>(m_context.headingFont), TRUE);
+    SetHeading(1028, LoadText(33), 0, std::string());
     ::SetTimer(Hwnd(), PROGRESS_TIMER, PROGRESS_PERIOD, nullptr);
     Host().AttachProgress(&m_target, &m_value, &m_direction, Item(IDC_TASK_LABEL));
     if (Host().StartInstallThread(Hwnd()) != 0) {
@@ -497,7 +503,7 @@ BOOL CProgressDlg::OnInitDialog()
         return TRUE;
     }
     ApplyCommonLook(true, false);
-    return TRUE;
+    return FALSE;
 }
 
 void CProgressDlg::OnTimer(UINT_PTR id)
@@ -526,7 +532,6 @@ CFinishDlg::CFinishDlg(const PageContext& context)
 
 BOOL CFinishDlg::OnInitDialog()
 {
-    MakeTitleFont(IDC_TITLE);
     SetText(IDC_LAUNCH, FormatText(41, "Tessaport RDP Edition"));
     if (Host().Failed()) {
         SetText(IDC_TITLE, FormatText(53, Product()));
@@ -537,7 +542,6 @@ BOOL CFinishDlg::OnInitDialog()
             Show(id, false);
             Enable(id, false);
         }
-        SetItemHeight(IDC_BODY, restored ? FAILED_FINISH_BODY_HEIGHT : UNRESTORED_FINISH_BODY_HEIGHT);
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(39, Product()));
@@ -546,7 +550,15 @@ BOOL CFinishDlg::OnInitDialog()
         Check(IDC_QUICK_START, true);
     }
     ApplyCommonLook(true, true);
-    return TRUE;
+    return FALSE;
+}
+
+void CFinishDlg::LayOutPage()
+{
+    MakeTitleFont(IDC_TITLE);
+    if (Host().Failed())
+        SetItemHeight(IDC_BODY, Host().Failed() != INSTALL_FAILED_NOT_RESTORED ? FAILED_FINISH_BODY_HEIGHT
+                                                                              : UNRESTORED_FINISH_BODY_HEIGHT);
 }
 
 void CFinishDlg::OnCancel()
@@ -566,7 +578,6 @@ CFinishRestDlg::CFinishRestDlg(const PageContext& context)
 
 BOOL CFinishRestDlg::OnInitDialog()
 {
-    MakeTitleFont(IDC_TITLE);
     const bool restart = Host().RestartFlag() == 1;
     Check(IDC_ACCEPT, restart);
     Check(IDC_DECLINE, !restart);
@@ -574,15 +585,22 @@ BOOL CFinishRestDlg::OnInitDialog()
         SetText(IDC_TITLE, FormatText(53, Product()));
         const UINT body = Host().Failed() == INSTALL_FAILED_NOT_RESTORED ? 68 : 52;
         SetText(IDC_BODY, FormatText(body, Product(), Product()));
-        SetItemHeight(IDC_BODY, FAILED_RESTART_BODY_HEIGHT);
-        SetItemTop(IDC_ACCEPT, FAILED_RESTART_YES_TOP);
-        SetItemTop(IDC_DECLINE, FAILED_RESTART_NO_TOP);
     } else {
         SetText(IDC_TITLE, FormatText(38, Product()));
         SetText(IDC_BODY, FormatText(40, Product()));
     }
     ApplyCommonLook(true, true);
-    return TRUE;
+    return FALSE;
+}
+
+void CFinishRestDlg::LayOutPage()
+{
+    MakeTitleFont(IDC_TITLE);
+    if (Host().Failed()) {
+        SetItemHeight(IDC_BODY, FAILED_RESTART_BODY_HEIGHT);
+        SetItemTop(IDC_ACCEPT, FAILED_RESTART_YES_TOP);
+        SetItemTop(IDC_DECLINE, FAILED_RESTART_NO_TOP);
+    }
 }
 
 void CFinishRestDlg::OnCommand(int id, int code)

@@ -43,6 +43,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnOK() override;
     void OnCancel() override;
     bool OnPaint() override;
@@ -73,6 +74,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
 };
@@ -83,6 +85,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
     void OnDestroy() override;
@@ -97,6 +100,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
     void OnDestroy() override;
@@ -111,6 +115,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnCommand(int id, int code) override;
     void OnOK() override;
 
@@ -152,6 +157,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnOK() override { OnCancel(); }  // Enter means Finish: there is no page after this one
     void OnCancel() override;
     bool IsRed(int id) const override { return id == IDC_BODY && m_context.host->Failed() != 0; }
@@ -163,6 +169,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void LayOutPage() override;
     void OnCommand(int id, int code) override;
     void OnOK() override { OnCancel(); }  // Enter means Finish
     void OnCancel() override { End(IDCANCEL); }

@@ -272,3 +272,94 @@ void FitInto(std::int32_t pictureWidth, std::int32_t pictureHeight, std::int32_t
     *width = static_cast<std::int32_t>(w > 0 ? w : 1);
     *height = static_cast<std::int32_t>(h > 0 ? h : 1);
 }
+
+namespace {
+
+// Reads a template's little-endian fields; any read past the end makes it fail for good.
+class CTemplateReader {
+public:
+    CTemplateReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    bool Ok() const { return m_ok; }
+    std::uint32_t Read(std::size_t bytes)  // 2 or 4
+    {
+        const std::size_t at = m_at;
+        Skip(bytes);
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; m_ok && i < bytes; ++i)
+            value |= static_cast<std::uint32_t>(m_data[at + i]) << (8 * i);
+        return value;
+    }
+    void Skip(std::size_t bytes)
+    {
+        if (!m_ok || m_size - m_at < bytes)
+            m_ok = false;
+        else
+            m_at += bytes;
+    }
+    void SkipText()  // a zero-ended UTF-16 string
+    {
+        while (m_ok && Read(2) != 0) {
+        }
+    }
+    void SkipNameOrNumber()  // 0: none; 0xFFFF: a 16-bit number follows; else a string
+    {
+        const std::uint32_t first = Read(2);
+        if (first == 0xFFFF)
+            Read(2);
+        else if (first != 0)
+            SkipText();
+    }
+    void AlignTo4() { Skip((4 - m_at % 4) % 4); }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+    bool m_ok = true;
+};
+
+constexpr std::uint32_t DIALOG_SETFONT = 0x40;  // DS_SETFONT, also part of DS_SHELLFONT
+
+}  // namespace
+
+bool ParseDialogTemplate(const void* data, std::size_t size, DialogTemplate* layout)
+{
+    if (!data)
+        return false;
+    CTemplateReader in(static_cast<const std::uint8_t*>(data), size);
+    if (in.Read(2) != 1 || in.Read(2) != 0xFFFF)  // version 1 and the extended signature
+        return false;
+    DialogTemplate out;
+    in.Skip(8);  // help id, extended style
+    const std::uint32_t style = in.Read(4);
+    const std::uint32_t count = in.Read(2);
+    in.Skip(4);  // x, y
+    out.cx = static_cast<std::int16_t>(in.Read(2));
+    out.cy = static_cast<std::int16_t>(in.Read(2));
+    in.SkipNameOrNumber();  // menu
+    in.SkipNameOrNumber();  // class
+    in.SkipText();          // caption
+    if (style & DIALOG_SETFONT) {
+        out.pointSize = static_cast<std::uint16_t>(in.Read(2));
+        in.Skip(4);  // weight, italic, character set
+        in.SkipText();
+    }
+    for (std::uint32_t i = 0; i < count && in.Ok(); ++i) {
+        in.AlignTo4();
+        in.Skip(12);  // help id, extended style, style
+        DialogItem item;
+        item.x = static_cast<std::int16_t>(in.Read(2));
+        item.y = static_cast<std::int16_t>(in.Read(2));
+        item.cx = static_cast<std::int16_t>(in.Read(2));
+        item.cy = static_cast<std::int16_t>(in.Read(2));
+        item.id = in.Read(4);
+        in.SkipNameOrNumber();  // class
+        in.SkipNameOrNumber();  // text
+        in.Skip(in.Read(2));    // creation data
+        out.items.push_back(item);
+    }
+    if (!in.Ok())
+        return false;
+    *layout = out;
+    return true;
+}

@@ -1,6 +1,7 @@
 // The wizard's rules that need no window: the ready summary, the progress bar's steps,
 // the folder texts the browse buttons make, the checks and premultiplication of the TGA
-// pictures, and the reading and smooth scaling of the bitmap pictures.
+// pictures, the reading and smooth scaling of the bitmap pictures, and the reading of the
+// pages' dialog templates.
 #pragma once
 
 #include <cstddef>
@@ -80,3 +81,22 @@ bool ScalePixels(const std::uint8_t* source, std::int32_t sourceWidth, std::int3
 // The largest size with the picture's proportions that fits into the box (at least 1x1).
 void FitInto(std::int32_t pictureWidth, std::int32_t pictureHeight, std::int32_t boxWidth, std::int32_t boxHeight,
              std::int32_t* width, std::int32_t* height);
+
+// A page's extended dialog template (DIALOGEX) as the dialog manager lays it out: the
+// frame, the font's point size and each control's place, in dialog units, in the order of
+// the template (the order the controls are created in).
+struct DialogItem {
+    std::uint32_t id = 0;
+    std::int16_t x = 0;
+    std::int16_t y = 0;
+    std::int16_t cx = 0;
+    std::int16_t cy = 0;
+};
+struct DialogTemplate {
+    std::int16_t cx = 0;
+    std::int16_t cy = 0;
+    std::uint16_t pointSize = 0;  // 0: the template names no font
+    std::vector<DialogItem> items;
+};
+// False for anything but an extended template whose every part lies within size.
+bool ParseDialogTemplate(const void* data, std::size_t size, DialogTemplate* layout);

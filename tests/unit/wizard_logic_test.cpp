@@ -503,3 +503,73 @@ TEST(WizardImage, ProgramPicturesAre32By32WithAlphaAndFooter)
 }
 
 }  // namespace
+
+namespace {
+
+// An extended dialog template, written field by field: a frame with font (or none), an edit
+// named by class number, and a line named by class name with 6 bytes of creation data.
+std::vector<std::uint8_t> Template(bool font)
+{
+    std::vector<std::uint8_t> t;
+    const auto u16 = [&t](unsigned v) { t.insert(t.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
+    const auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const auto text = [&](const char* s) {
+        for (; *s; ++s)
+            u16(static_cast<unsigned char>(*s));
+        u16(0);
+    };
+    u16(1), u16(0xFFFF), u32(0), u32(0), u32(font ? 0x80C80048 : 0x80C80000), u16(2);
+    for (unsigned v : {0, 0, 320, 200, 0, 0})  // place, size, no menu, no class
+        u16(v);
+    text("Setup");
+    if (font)
+        u16(8), u16(400), u16(0x0100), text("MS Shell Dlg");
+    const struct {
+        int x, y, cx, cy;
+        unsigned id;
+    } items[] = {{27, 84, 211, 14, 1015}, {-1, 172, 319, 1, 0xFFFFFFFF}};
+    for (const auto& item : items) {
+        t.resize((t.size() + 3) / 4 * 4);
+        u32(0), u32(0), u32(0x50000000);
+        for (int v : {item.x, item.y, item.cx, item.cy})
+            u16(static_cast<unsigned>(v) & 0xFFFF);
+        u32(item.id);
+        item.id == 1015 ? (u16(0xFFFF), u16(0x0081), text("C:\\")) : (text("Static"), u16(0xFFFF), u16(135));
+        u16(item.id == 1015 ? 0 : 6);
+        t.resize(t.size() + (item.id == 1015 ? 0 : 6), 0x5A);
+    }
+    return t;
+}
+
+TEST(WizardDialogTemplate, ReadsFrameFontAndControlsInOrder)
+{
+    for (bool font : {true, false}) {
+        const std::vector<std::uint8_t> t = Template(font);
+        DialogTemplate layout;
+        ASSERT_TRUE(ParseDialogTemplate(t.data(), t.size(), &layout)) << font;
+        EXPECT_EQ(std::vector<int>({layout.cx, layout.cy, layout.pointSize}), std::vector<int>({320, 200, font ? 8 : 0}));
+        ASSERT_EQ(layout.items.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            const DialogItem& c = layout.items[i];
+            EXPECT_EQ(std::vector<long long>({c.id, c.x, c.y, c.cx, c.cy}),
+                      i == 0 ? std::vector<long long>({1015, 27, 84, 211, 14})
+                             : std::vector<long long>({0xFFFFFFFF, -1, 172, 319, 1}));
+        }
+    }
+}
+
+TEST(WizardDialogTemplate, RefusesTruncatedAndOtherTemplates)
+{
+    const std::vector<std::uint8_t> t = Template(true);
+    DialogTemplate layout;
+    for (std::size_t size = 0; size < t.size(); ++size)  // the creation data ends it
+        EXPECT_FALSE(ParseDialogTemplate(t.data(), size, &layout)) << size;
+    std::vector<std::uint8_t> plain = t, more = t;
+    plain[2] = 0;  // a DIALOG, not a DIALOGEX
+    more[16] = 3;  // three controls, two written
+    EXPECT_FALSE(ParseDialogTemplate(plain.data(), plain.size(), &layout));
+    EXPECT_FALSE(ParseDialogTemplate(more.data(), more.size(), &layout));
+    EXPECT_FALSE(ParseDialogTemplate(nullptr, 64, &layout));
+}
+
+}  // namespace

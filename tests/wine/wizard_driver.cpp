@@ -1,15 +1,18 @@
 // Drives the wizard from outside: finds each page by its caption and controls, checks its
 // texts and states, has the wizard's process measure every text of the page in its own
-// font (wizard_fit.h), saves a picture of it (BMP of the page's screen area) and presses
-// its buttons. Every wait is bounded. Usage: wizard_driver MODE SHOT_DIR [EDITION], MODE
-// one of walk, restart, restart_failed, failed, refused (the test host) or installer (the
-// real one, walked like walk, without the fit check); EDITION workstation (the default) or
-// server. Exits 0 when every check held.
+// font (wizard_fit.h), saves a picture of it (BMP of the page's screen area) and its layout,
+// and presses its buttons. Every wait is bounded. Usage: wizard_driver MODE SHOT_DIR
+// [EDITION], MODE one of walk, keys (the walk by key presses alone), restart,
+// restart_failed, failed, refused (the test host) or installer (the real one, walked like
+// walk, without the fit check); EDITION workstation (the default) or server. At 96 DPI the
+// workstation's pages also move to 144 DPI and back. Exits 0 when every check held.
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@ const char PROGRESS_SHOWN_EVENT[] = "TessaportWizardProgressShown";
 int g_failures = 0;
 bool g_installer = false;  // the real installer: its own licence, a real installation
 std::string g_shots;
+int g_dpi = 0;  // the page's, as the last fit check said
 
 void Check(bool ok, const std::string& what)
 {
@@ -93,14 +97,16 @@ bool WaitFor(HWND page, int id, bool enabled, DWORD limitMs = 15000)
     return false;
 }
 
-// Has the wizard's process measure the page's texts; reports each text that does not fit,
-// and the font faces the page got.
-void FitCheck(HWND page, const char* name)
+// Has the wizard's process measure the page's texts (after moving it to moveToDpi, if not
+// 0); reports each text that does not fit and the font faces the page got; returns the
+// page's layout.
+std::string FitCheck(HWND page, const char* name, int moveToDpi = 0)
 {
     static const UINT message = ::RegisterWindowMessageA(FIT_CHECK_MESSAGE);
     ::DeleteFileA(FIT_CHECK_FILE);
     DWORD_PTR answer = 0;
-    ::SendMessageTimeoutA(page, message, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    ::SendMessageTimeoutA(page, message, static_cast<WPARAM>(moveToDpi), 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    std::string layout;
     FILE* in = std::fopen(FIT_CHECK_FILE, "rb");
     int fitting = 0, failing = 0;
     std::string dpi = "?";
@@ -114,6 +120,9 @@ void FitCheck(HWND page, const char* name)
         const std::string rest = tab == std::string::npos ? std::string() : text.substr(tab + 1);
         if (kind == "dpi") {
             dpi = rest;
+            g_dpi = std::atoi(rest.c_str());
+        } else if (kind == "layout") {
+            layout += rest + "\n";
         } else if (kind == "face") {
             std::printf("face: %s %s dpi: %s\n", name, dpi.c_str(), rest.c_str());
         } else if (kind == "ok") {
@@ -126,8 +135,9 @@ void FitCheck(HWND page, const char* name)
     if (in)
         std::fclose(in);
     Check(fitting > 0 && failing == 0,
-          std::string("fit ") + name + " at " + dpi + " dpi: " + std::to_string(fitting) + " text(s) fit, " +
+          std::string("fit ") + name + " at " + dpi + " dpi: " + std::to_string(fitting) + " check(s) hold, " +
               std::to_string(failing) + " do not");
+    return layout;
 }
 
 // The colour at a point of the page (window coordinates) in a bottom-up 24-bit picture.
@@ -145,16 +155,44 @@ bool Blue(COLORREF c)
     return c != CLR_INVALID && GetBValue(c) > GetRValue(c) + 40;
 }
 
-bool Light(COLORREF c)
+// Near the white area's colour: the window colour (white but in high contrast).
+bool Band(COLORREF c, COLORREF band = ::GetSysColor(COLOR_WINDOW))
 {
-    return c != CLR_INVALID && GetRValue(c) > 200 && GetGValue(c) > 200 && GetBValue(c) > 200;
+    return c != CLR_INVALID && std::abs(GetRValue(c) - GetRValue(band)) + std::abs(GetGValue(c) - GetGValue(band)) +
+                                       std::abs(GetBValue(c) - GetBValue(band)) < 150;
 }
 
 // The side picture reaches every corner of its band; the header picture fills its place
-// from top to bottom and its transparent corners show the white band (alpha kept).
+// from top to bottom and its transparent corners show the white band (alpha kept); a folder
+// picture has its size for the DPI and reaches across it; the white area's free corner has
+// the band's colour.
 void CheckPictures(HWND page, const RECT& window, const BYTE* bits, int w, int h, DWORD stride, const char* name)
 {
-    RECT side = {0, 0, 0, 0}, header = {0, 0, 0, 0};
+    RECT side = {0, 0, 0, 0}, header = {0, 0, 0, 0}, line = {0, 0, 0, 0}, client = {0, 0, 0, 0};
+    POINT origin = {0, 0};
+    ::ClientToScreen(page, &origin);
+    ::GetClientRect(page, &client);
+    if (::GetWindowRect(::GetDlgItem(page, 1036), &line))
+        Check(PixelAt(bits, w, h, stride, origin.x - window.left + client.right - 3, line.top - window.top - 3) ==
+                  ::GetSysColor(COLOR_WINDOW),
+              std::string("white area in the window colour on ") + name);
+    for (int id : {1038, 1039}) {
+        RECT r = {0, 0, 0, 0};
+        HWND item = ::GetDlgItem(page, id);
+        if (!item || !::IsWindowVisible(item) || !::GetWindowRect(item, &r))
+            continue;
+        ::OffsetRect(&r, -window.left, -window.top);
+        const COLORREF face = ::GetSysColor(COLOR_3DFACE);
+        int right = r.left, bottom = r.top;  // how far the picture's own pixels reach
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                if (PixelAt(bits, w, h, stride, x, y) != face)
+                    right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
+        const int size = g_dpi * 32 / 96;
+        Check(r.right - r.left == size && r.bottom - r.top == size && (right - r.left) * 4 >= size * 3 &&
+                  (bottom - r.top) * 4 >= size * 3,
+              std::string("folder picture fills its place of ") + std::to_string(size) + " px on " + name);
+    }
     HWND sideItem = ::GetDlgItem(page, 1013), headerItem = ::GetDlgItem(page, 1014);
     if (sideItem && ::IsWindowVisible(sideItem) && ::GetWindowRect(sideItem, &side)) {
         ::OffsetRect(&side, -window.left, -window.top);
@@ -173,17 +211,27 @@ void CheckPictures(HWND page, const RECT& window, const BYTE* bits, int w, int h
         bool corners = true;
         for (int cx : {header.left + 1, header.right - 2})
             for (int cy : {header.top + 1, header.bottom - 2})
-                corners = corners && Light(PixelAt(bits, w, h, stride, cx, cy));
+                corners = corners && Band(PixelAt(bits, w, h, stride, cx, cy));
         Check(corners, std::string("header picture's corners are transparent on ") + name);
     }
 }
 
-// Checks the page's texts, then writes the page's area of the screen as a 24-bit BMP.
-void Shot(HWND page, const char* name)
+void WriteText(const std::string& path, const std::string& text)
+{
+    FILE* out = std::fopen(path.c_str(), "wb");
+    Check(out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fclose(out) == 0,
+          "write " + path);
+}
+
+// Checks the page's texts (after moving it to moveToDpi, if not 0) and keeps its layout,
+// then writes the page's area of the screen as a 24-bit BMP.
+void Shot(HWND page, const std::string& name, int moveToDpi = 0)
 {
     ::Sleep(400);  // let the page finish painting
+    const std::string layout = g_installer ? std::string() : FitCheck(page, name.c_str(), moveToDpi);
     if (!g_installer)
-        FitCheck(page, name);
+        WriteText(g_shots + "\\" + name + ".layout", layout);
+    ::Sleep(moveToDpi ? 400 : 0);
     RECT r;
     if (!page || !::GetWindowRect(page, &r)) {
         Check(false, std::string("screenshot ") + name);
@@ -210,7 +258,7 @@ void Shot(HWND page, const char* name)
         const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
         const DWORD size = stride * static_cast<DWORD>(h);
         if (ok)
-            CheckPictures(page, r, static_cast<const BYTE*>(bits), w, h, stride, name);
+            CheckPictures(page, r, static_cast<const BYTE*>(bits), w, h, stride, name.c_str());
         BITMAPFILEHEADER file;
         std::memset(&file, 0, sizeof(file));
         file.bfType = 0x4D42;
@@ -232,6 +280,13 @@ void Shot(HWND page, const char* name)
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
     Check(ok, std::string("screenshot ") + name);
+    // At 96 DPI a page of the workstation edition is also laid out for 144 (kept for the
+    // comparison with a start at 144) and back, which must give the start's layout again.
+    static const int startDpi = g_dpi;
+    if (startDpi == 96 && !moveToDpi && !g_installer && PRODUCT.find("Workstation") != std::string::npos) {
+        Shot(page, name + "_at144", 144);
+        Check(FitCheck(page, (name + "_back").c_str(), 96) == layout, "96 dpi layout again after 144 on " + name);
+    }
 }
 
 // Lets the test host's simulated installation end.
@@ -518,6 +573,93 @@ int Refused()
     return 0;
 }
 
+// A key pressed (with Shift held if asked) as the keyboard does it, for the window in front.
+void Key(WORD key, bool shift = false)
+{
+    INPUT input[4] = {};
+    const WORD keys[] = {VK_SHIFT, key, key, VK_SHIFT};
+    UINT count = 0;
+    for (int i = shift ? 0 : 1; i < (shift ? 4 : 3); ++i) {
+        input[count].type = INPUT_KEYBOARD;
+        input[count].ki.wVk = keys[i];
+        input[count++].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    ::SendInput(count, input, sizeof(INPUT));
+    ::Sleep(200);
+}
+
+// The id of the page's control that has the keyboard focus; waits up to 3 s for want.
+int FocusId(HWND page, int want = 0)
+{
+    GUITHREADINFO info = {sizeof(info), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {0, 0, 0, 0}};
+    for (int i = 0; i < 30; ++i, ::Sleep(100))
+        if (::GetGUIThreadInfo(::GetWindowThreadProcessId(page, nullptr), &info) &&
+            (!want || (info.hwndFocus && ::GetDlgCtrlID(info.hwndFocus) == want)))
+            break;
+    return info.hwndFocus ? ::GetDlgCtrlID(info.hwndFocus) : 0;
+}
+
+// The whole installation by key presses alone. On each page: the control the focus opens
+// on, then Tab round every control that takes input back to it (a radio group through its
+// chosen button), Shift+Tab round the other way, and Enter for the default button.
+int Keys()
+{
+    const std::vector<std::vector<int>> rounds = {{1, 2, 1}, {1007, 1009, 1000, 2, 1007}, {1015, 1016, 1000, 1, 2, 1015},
+        {1015, 1016, 1000, 1, 2, 1015}, {1022, 1000, 1, 2, 1022}, {1026, 1000, 1, 2, 1026}, {}, {1030, 1033, 2, 1030}};
+    const int pages[] = {1013, 1007, 1038, 1039, 1022, 1026, 1029, 1030};
+    for (size_t p = 0; p < rounds.size(); ++p) {
+        HWND page = p == 7 ? WaitClosingPage(1030, 30000) : WaitPage(pages[p]);
+        if (!page || (p == 0 && !WaitFor(page, IDOK, true)))
+            return 1;
+        if (rounds[p].empty()) {
+            ProgressShown();
+            continue;
+        }
+        const std::string name = "page with control " + std::to_string(pages[p]);
+        Check(FocusId(page, rounds[p][0]) == rounds[p][0], name + " opens with the focus on its first control");
+        if (pages[p] == 1007) {
+            DWORD_PTR selection = 1, first = 0;
+            ::SendMessageTimeoutA(::GetDlgItem(page, 1007), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &selection);
+            Key(VK_NEXT);
+            ::SendMessageTimeoutA(::GetDlgItem(page, 1007), EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &first);
+            Check(LOWORD(selection) == HIWORD(selection) && first > 0, "licence opens unselected; Page Down scrolls it");
+        } else if (pages[p] == 1038) {
+            Key(VK_ESCAPE);
+            HWND box = nullptr;
+            for (int i = 0; i < 30 && !box; ++i, ::Sleep(100))
+                box = ::FindWindowA("#32770", PRODUCT.c_str());
+            Check(ItemText(box, 0xFFFF) == "Are you sure you wish to cancel " + PRODUCT + " installation?",
+                  "Escape asks the cancel question");
+            Key(VK_TAB);  // to No
+            Key(VK_RETURN);
+            Check(!::IsWindow(box) && ::IsWindowVisible(page), "No keeps the page");
+        } else if (pages[p] == 1022 || pages[p] == 1030) {
+            const bool before = Checked(page, pages[p]);
+            Key(VK_SPACE);
+            Check(Checked(page, pages[p]) != before, "Space toggles check box " + std::to_string(pages[p]));
+            if (pages[p] == 1022)
+                Key(VK_SPACE);  // the desktop icon wanted again
+        }
+        std::vector<int> round{FocusId(page)}, back{round[0]};
+        for (size_t i = 1; i < rounds[p].size(); ++i, round.push_back(FocusId(page)))
+            Key(VK_TAB);
+        for (size_t i = 1; i < rounds[p].size(); ++i, back.push_back(FocusId(page)))
+            Key(VK_TAB, true);
+        std::string ids;
+        for (int id : round)
+            ids += " " + std::to_string(id);
+        Check(round == rounds[p] && back == std::vector<int>(round.rbegin(), round.rend()),
+              "Tab and Shift+Tab go round the " + name + ":" + ids);
+        if (pages[p] == 1007) {  // to the choice, up to "I accept"
+            Key(VK_TAB);
+            Key(VK_UP);
+            Check(Checked(page, 1008) && WaitFor(page, IDOK, true, 3000), "licence accepted from the keyboard");
+        }
+        Key(VK_RETURN);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -527,6 +669,9 @@ int main(int argc, char** argv)
         return 2;
     }
     g_shots = argv[2];
+    HDC screen = ::GetDC(nullptr);  // the prefix's DPI, until a fit check tells the page's
+    g_dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    ::ReleaseDC(nullptr, screen);
     if (argc > 3 && std::string(argv[3]) == "server") {
         PRODUCT = "Tessaport RDP Edition - Server";
         CAPTION = "Setup - " + PRODUCT;
@@ -544,6 +689,8 @@ int main(int argc, char** argv)
         rc = Failed(mode == "failed");
     else if (mode == "refused")
         rc = Refused();
+    else if (mode == "keys")
+        rc = Keys();
     std::printf("%d check(s) failed\n", g_failures);
     return rc != 0 || g_failures != 0 ? 1 : 0;
 }

@@ -10,6 +10,19 @@ namespace {
 UINT g_message = 0;
 std::string g_product;
 std::string g_version;
+int g_dpi = 0;  // the DPI the page was last moved to; 0: the screen's
+
+// What Windows does when a window moves to a monitor of another DPI.
+void MoveToDpi(HWND page, int dpi)
+{
+    RECT r = {0, 0, 0, 0};
+    ::GetWindowRect(page, &r);
+    SIZE size = {r.right - r.left, r.bottom - r.top};
+    ::SendMessageA(page, 0x02E4, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&size));  // WM_GETDPISCALEDSIZE
+    RECT suggested = {r.left, r.top, r.left + size.cx, r.top + size.cy};
+    ::SendMessageA(page, 0x02E0, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));  // WM_DPICHANGED
+    g_dpi = dpi;
+}
 
 std::string Load(UINT id)
 {
@@ -117,7 +130,7 @@ Fit Measure(HWND w, Kind kind, UINT flags, const std::string& text)
     CControlDc dc(w);
     if (!dc.Dc())
         return fit;
-    const int dpi = ::GetDeviceCaps(dc.Dc(), LOGPIXELSX);
+    const int dpi = g_dpi ? g_dpi : ::GetDeviceCaps(dc.Dc(), LOGPIXELSX);
     LONG left = 0, across = 0, down = 0;
     if (kind == KIND_CHECK) {
         // The check box or radio glyph (13 pixels at 96 per inch) and the gap after it.
@@ -234,11 +247,55 @@ struct Placed {
     RECT rect;
 };
 
+// The colours the page gives a text control must be those of the ground it lies on (the
+// white area above the line 1036, the dialog's face below it, an edit field's own), its text
+// another colour, and in high contrast the system's window text.
+std::string Colours(HWND page, HWND w, const RECT& r)
+{
+    RECT line = {0, 0, 0, 0};
+    ::GetWindowRect(::GetDlgItem(page, 1036), &line);
+    ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&line), 2);
+    const bool typed = ClassOf(w) == "Edit" && !(::GetWindowLongA(w, GWL_STYLE) & ES_READONLY);
+    const COLORREF ground = ::GetSysColor(typed || r.bottom <= line.top ? COLOR_WINDOW : COLOR_3DFACE);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    LOGBRUSH brush = {0, CLR_INVALID, 0};
+    ::GetObjectA(reinterpret_cast<HBRUSH>(::SendMessageA(page, typed ? WM_CTLCOLOREDIT : WM_CTLCOLORSTATIC,
+                                                         reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(w))),
+                 sizeof(brush), &brush);
+    const COLORREF text = ::GetTextColor(dc), back = ::GetBkColor(dc);
+    ::DeleteDC(dc);
+    HIGHCONTRASTA contrast = {sizeof(contrast), 0, nullptr};
+    ::SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0);
+    char out[160];
+    std::snprintf(out, sizeof(out), "%s\tcolours of control %d: text %06lx on %06lx, brush %06lx, ground %06lx",
+                  back == ground && brush.lbColor == ground && text != ground &&
+                          (!(contrast.dwFlags & HCF_HIGHCONTRASTON) || text == ::GetSysColor(COLOR_WINDOWTEXT))
+                      ? "ok"
+                      : "FAIL",
+                  ::GetDlgCtrlID(w), text, back, brush.lbColor, ground);
+    return out;
+}
+
+// A control's place and font (a Rich Edit text has the fonts of its own text), or the page's
+// client area.
+std::string Layout(HWND page, HWND w, const RECT& r)
+{
+    LOGFONTA lf = {};
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageA(w, WM_GETFONT, 0, 0));
+    if (w == page || ClassOf(w) == "RICHEDIT" || !font || !::GetObjectA(font, sizeof(lf), &lf))
+        lf = LOGFONTA{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "-"};
+    char line[160];
+    std::snprintf(line, sizeof(line), "layout\t%d\t%ld %ld %ld %ld %s %s %ld %ld", w == page ? 0 : ::GetDlgCtrlID(w),
+                  r.left, r.top, r.right, r.bottom, ::IsWindowVisible(w) ? "shown" : "hidden", lf.lfFaceName,
+                  lf.lfHeight, lf.lfWeight);
+    return line;
+}
+
 void CheckPage(HWND page)
 {
     std::vector<std::string> lines;
     HDC screen = ::GetDC(page);
-    lines.push_back("dpi\t" + std::to_string(screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0));
+    lines.push_back("dpi\t" + std::to_string(g_dpi ? g_dpi : screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0));
     if (screen)
         ::ReleaseDC(page, screen);
     Face(&lines, page, "dialog");
@@ -248,16 +305,23 @@ void CheckPage(HWND page)
 
     RECT pageClient = {0, 0, 0, 0};
     ::GetClientRect(page, &pageClient);
+    lines.push_back(Layout(page, page, pageClient));
     std::vector<Placed> shown;
     std::vector<HFONT> fonts;
     for (HWND w = ::GetWindow(page, GW_CHILD); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
         UINT flags = 0;
         const Kind kind = KindOf(w, &flags);
         const std::string text = TextOf(w);
-        if (kind == KIND_NONE || text.empty())
-            continue;
         const int id = ::GetDlgCtrlID(w);
         const bool visible = ::IsWindowVisible(w) != FALSE;
+        RECT r = {0, 0, 0, 0};
+        ::GetWindowRect(w, &r);
+        ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
+        lines.push_back(Layout(page, w, r));
+        if (visible && !text.empty() && (kind == KIND_STATIC || kind == KIND_CHECK || ClassOf(w) == "Edit"))
+            lines.push_back(Colours(page, w, r));
+        if (kind == KIND_NONE || text.empty())
+            continue;
         const std::string what = "control " + std::to_string(id) + " " + KindName(kind) + " " + Quote(text);
         Report(&lines, Measure(w, kind, flags, text), what + (visible ? "" : " (hidden)"));
         for (const auto& alternative : Alternatives(page, id))
@@ -274,9 +338,6 @@ void CheckPage(HWND page)
         }
         if (!visible)
             continue;
-        RECT r = {0, 0, 0, 0};
-        ::GetWindowRect(w, &r);
-        ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
         RECT inside = {0, 0, 0, 0};
         if (!::IntersectRect(&inside, &r, &pageClient) || !::EqualRect(&inside, &r))
             lines.push_back("FAIL\tcontrol " + std::to_string(id) + " reaches outside the page");
@@ -301,8 +362,11 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION) {
         const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (message->message == g_message && g_message != 0)
+        if (message->message == g_message && g_message != 0) {
+            if (message->wParam)
+                MoveToDpi(message->hwnd, static_cast<int>(message->wParam));
             CheckPage(message->hwnd);
+        }
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -2,7 +2,7 @@
 // installation are simulated, so that the pages can be driven and looked at on their own.
 // Switches: -fail (the installation fails; with -unrestored its rollback fell short),
 // -restart (it asks for a restart), -refuse (the version check refuses), -server (the
-// server edition's product name).
+// server edition's product name), -contrast (a high-contrast theme is on).
 // Writes what the wizard left in the options to wizard_host_result.txt and exits with
 // RunWizard's result. The pages answer the driver's fit check (wizard_fit.h).
 #include <windows.h>
@@ -118,7 +118,23 @@ public:
     void RestartComputer() override { ++m_restartCalls; }
 };
 
+// Wine has no high-contrast switch (SPI_GETHIGHCONTRAST answers off): -contrast makes the
+// program's import of SystemParametersInfoA answer it on, as Windows does with a
+// high-contrast theme, whose colours the test sets in the prefix.
+using ParametersInfo = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT);
+ParametersInfo g_parametersInfo = nullptr;
+
+BOOL WINAPI InContrast(UINT action, UINT param, PVOID data, UINT update)
+{
+    if (action != SPI_GETHIGHCONTRAST)
+        return g_parametersInfo(action, param, data, update);
+    static_cast<HIGHCONTRASTA*>(data)->dwFlags = HCF_HIGHCONTRASTON | HCF_AVAILABLE;
+    return TRUE;
+}
+
 }  // namespace
+
+extern "C" ParametersInfo __imp_SystemParametersInfoA;  // the import's address slot
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
@@ -133,6 +149,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     host.m_options.startMenuFolder = host.m_product;
     host.m_options.openQuickStart = 0;  // nothing to open in a test prefix
     host.m_progressShown = ::CreateEventA(nullptr, TRUE, FALSE, PROGRESS_SHOWN_EVENT);
+    DWORD protection = 0;
+    if (std::strstr(commandLine, "-contrast") &&
+        ::VirtualProtect(&__imp_SystemParametersInfoA, sizeof(ParametersInfo), PAGE_READWRITE, &protection)) {
+        g_parametersInfo = __imp_SystemParametersInfoA;
+        __imp_SystemParametersInfoA = &InContrast;
+    }
 
     CFitCheck fit(host.m_product, host.VersionText());
     bool restartShown = false;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # wizard_test.sh WINDOWS_DIR TEMPLATE WORK_DIR SHOT_DIR
 # Shows the wizard under Xvfb and walks it with the driver: one fresh prefix per session
-# (an edition's texts at one DPI setting), several wizard runs in it. Checks what the
-# wizard left behind, that every text fits its control, and keeps a PNG of every page in
-# SHOT_DIR, named after the session.
+# (an edition's texts at one DPI setting, or with a high-contrast theme), several wizard
+# runs in it. Checks what the wizard left behind, that every text fits its control, the
+# colours and pictures, and the layout after a DPI change against a start at that DPI; keeps
+# a PNG and the layout of every page in SHOT_DIR, named after the session. Also checks the
+# programs' manifests.
 set -uo pipefail
 windows=$1 template=$2 work=$3 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,12 +24,12 @@ mkdir -p "$work" "$shots"
 work=$(cd "$work" && pwd) shots=$(cd "$shots" && pwd)  # Wine wants absolute paths
 failures=0
 
-# session NAME DPI EDITION, then run MODE PROGRAM "SWITCHES" EXPECTED_LINES... for each
-# wizard run, then end_session. An expected line is a line of the test host's result file,
-# "rc=N" (the program's exit code) or "file:PATH" (under drive_c) that must exist after it.
-# WIZARD_CASES="a b" runs only the sessions named.
+# session NAME DPI EDITION [contrast], then run MODE PROGRAM "SWITCHES" EXPECTED_LINES... for
+# each wizard run, then end_session. An expected line is a line of the test host's result
+# file, "rc=N" (the program's exit code) or "file:PATH" (under drive_c) that must exist after
+# it. WIZARD_CASES="a b" runs only the sessions named.
 session() {
-    s_name=$1 s_dpi=$2 s_edition=$3
+    s_name=$1 s_dpi=$2 s_edition=$3 s_look=${4:-}
     s_runs=() s_expect=()
 }
 run() {
@@ -40,7 +42,7 @@ end_session() {
     local name=$s_name
     if [ -n "${WIZARD_CASES:-}" ] && [[ " $WIZARD_CASES " != *" $name "* ]]; then return; fi
     local prefix=$work/$name
-    rm -rf "$prefix" "$prefix".* "$shots/${name}"_*.png
+    rm -rf "$prefix" "$prefix".* "$shots/${name}"_*.png "$shots/${name}"_*.layout
     cp -a "$template" "$prefix"
     mkdir -p "$prefix.shots"
     ln -s "$wine_fonts/tahoma.ttf" "$wine_fonts/tahomabd.ttf" "$wine_fonts/marlett.ttf" "$prefix/drive_c/windows/Fonts/"
@@ -51,6 +53,9 @@ end_session() {
         '"Arial"="Liberation Sans"' '"Verdana"="DejaVu Sans"' "" '[HKEY_CURRENT_USER\Software\Wine\Explorer]' \
         '"Desktop"="Default"' "" '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1200x1000"' \
         >"$prefix/drive_c/wizard_look.reg"
+    # A high-contrast black scheme: the system colours the pages take.
+    [ "$s_look" = contrast ] && printf '%s\r\n' "" '[HKEY_CURRENT_USER\Control Panel\Colors]' '"Window"="0 0 0"' \
+        '"WindowText"="255 255 255"' '"ButtonFace"="0 0 0"' '"ButtonText"="255 255 255"' >>"$prefix/drive_c/wizard_look.reg"
     cp "$windows/wizard_driver.exe" "$prefix/drive_c/"
     local entry
     for entry in "${s_runs[@]}"; do
@@ -119,6 +124,9 @@ end_session() {
         [ -f "$bmp" ] || continue
         convert "$bmp" "$shots/${name}_$(basename "${bmp%.bmp}").png" || ok=0
     done
+    for bmp in "$prefix.shots"/*.layout; do
+        [ -f "$bmp" ] && cp "$bmp" "$shots/${name}_$(basename "$bmp")"
+    done
     echo "$name took $(( $(date +%s) - started )) s"
     if [ "$ok" = 1 ]; then
         echo "PASS: $name"
@@ -130,7 +138,11 @@ end_session() {
     fi
 }
 
-# Every page of the test host, with an edition's texts at 96 and at 144 pixels per inch.
+# Every page of the test host, with an edition's texts at 96 and at 144 pixels per inch; at
+# 96 the workstation's pages are also moved to 144 and back, and its whole walk is made by
+# keys alone.
+walked=("rc=1" "result=1" "restartPageShown=0" "target=C:\\Apps\\Tessaport" "desktop=1" "quickLaunch=0" "firewall=0"
+    "licence=1" "launch=0")
 for dpi in 96 144; do
     for edition in workstation server; do
         flag=""
@@ -138,8 +150,9 @@ for dpi in 96 144; do
         product="Tessaport RDP Edition - Workstation"
         [ "$edition" = server ] && product="Tessaport RDP Edition - Server"
         session "${edition}_${dpi}dpi" "$dpi" "$edition"
-        run walk wizard_host.exe "$flag" "rc=1" "result=1" "restartPageShown=0" "target=C:\\Apps\\Tessaport" \
-            "startMenu=$product" "desktop=1" "quickLaunch=0" "firewall=0" "licence=1" "launch=0" "fitCheck=1"
+        run walk wizard_host.exe "$flag" "${walked[@]}" "startMenu=$product" "fitCheck=1"
+        [ "$dpi$edition" = 96workstation ] &&  # by keys, keeping the default folder
+            run keys wizard_host.exe "" "${walked[@]:0:3}" "target=C:\\Program Files\\$product" "${walked[@]:4}"
         run restart wizard_host.exe "$flag -restart" "result=1" "restartPageShown=1" "restartFlag=1" "restartCalls=1"
         run restart_failed wizard_host.exe "$flag -restart -fail" "result=1" "restartPageShown=1" \
             "restartFlag=0" "restartCalls=0"
@@ -149,6 +162,37 @@ for dpi in 96 144; do
         run refused wizard_host.exe "$flag -refuse" "rc=0" "result=0"
         end_session
     done
+done
+# The longer edition name at 120 and 192: the walk and the closing pages with the longest texts.
+for dpi in 120 192; do
+    session "workstation_${dpi}dpi" "$dpi" workstation
+    run walk wizard_host.exe "" "${walked[@]}" "fitCheck=1"
+    run failed_unrestored wizard_host.exe "-fail -unrestored" "result=1" "restartPageShown=0"
+    run restart_unrestored wizard_host.exe "-restart -fail -unrestored" "result=1" "restartPageShown=1"
+    end_session
+done
+# A high-contrast theme: the pages answer the system's colours, also where red would be.
+session contrast_96dpi 96 workstation contrast
+run walk wizard_host.exe "-contrast" "${walked[@]}" "fitCheck=1"
+run failed wizard_host.exe "-contrast -fail" "result=1" "restartPageShown=0"
+end_session
+# A page moved from 96 to 144 has the layout of a page started at 144.
+for moved in "$shots"/*_96dpi_*_at144.layout; do
+    started=${moved/_96dpi_/_144dpi_}
+    started=${started%_at144.layout}.layout
+    [ -f "$moved" ] && [ -f "$started" ] || continue
+    if cmp -s "$moved" "$started"; then echo "ok: $(basename "$moved") is $(basename "$started")"
+    else echo "FAIL: $(basename "$moved") differs from $(basename "$started")"; diff "$moved" "$started"
+        failures=$((failures + 1)); fi
+done
+# Each program's manifest asks for per-monitor (v2) DPI awareness, else the system's.
+aware='<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>'
+awareness='<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, System<'
+for program in wizard_host.exe tsport_workstation_setup.exe tsport_server_setup.exe; do
+    [ -f "$windows/$program" ] || continue
+    if grep -qaF "$aware" "$windows/$program" && grep -qaF "$awareness" "$windows/$program"; then
+        echo "ok: DPI awareness in the manifest of $program"
+    else echo "FAIL: no DPI awareness in the manifest of $program"; failures=$((failures + 1)); fi
 done
 # The real installer, when it has been built: a whole interactive installation.
 if [ -f "$windows/tsport_workstation_setup.exe" ]; then
