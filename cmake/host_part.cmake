@@ -29,7 +29,9 @@ target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
 add_executable(tsport_pack tools/pack/main.cpp)
 target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
 
-add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
+# The setup programs' throw helpers (src/app/throw_helpers.cpp) in front of the library's: the
+# tests see the exception types the setup programs throw.
+add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/throw_helpers.cpp)
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests PRIVATE tsp_workstation tsp_server)
@@ -83,6 +85,13 @@ add_test(NAME fuzz_package_reader
         ${TSP_SANITIZE_DIR}/fuzz_package_reader -max_total_time=60 -rss_limit_mb=2048 -timeout=10
         -print_final_stats=1 ${TSP_SANITIZE_DIR}/fuzz_corpus)
 set_tests_properties(fuzz_package_reader PROPERTIES TIMEOUT 300)
+
+# The build refuses setup code that breaks its rules (docs/build.md). It builds in the
+# Windows tree, as other tests do (resource lock windows_build_tree): one at a time.
+add_test(NAME windows_setup_rules
+    COMMAND ${CMAKE_COMMAND} -DWINDOWS_DIR=${PROJECT_BINARY_DIR}/windows -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+        -P ${PROJECT_SOURCE_DIR}/tests/rules/rules_test.cmake)
+set_tests_properties(windows_setup_rules PROPERTIES RESOURCE_LOCK windows_build_tree TIMEOUT 600)
 
 # End-to-end tests of the Windows programs under Wine: one template prefix per run,
 # copied for every test.

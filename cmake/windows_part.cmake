@@ -69,10 +69,10 @@ foreach(edition workstation server)
     tsp_pack_installer(${edition} tsport_${edition}_setup_image ${PROJECT_BINARY_DIR}/tsport_${edition}_setup.exe)
 endforeach()
 
-# The installation guard against hardware faults, on a real (Wine) machine.
-add_executable(wine_guard_tests ${PROJECT_SOURCE_DIR}/tests/wine/guard_test.cpp
-    ${PROJECT_SOURCE_DIR}/src/app/exception_guard.cpp)
-target_link_libraries(wine_guard_tests PRIVATE tsp_portable wine_gtest)
+# The installation guard against hardware faults, on a real (Wine) machine: the installers'
+# own object (tsp_ui).
+add_executable(wine_guard_tests ${PROJECT_SOURCE_DIR}/tests/wine/guard_test.cpp)
+target_link_libraries(wine_guard_tests PRIVATE tsp_ui tsp_portable wine_gtest)
 
 # Records and presses the message boxes of a program under test.
 add_executable(box_watcher ${PROJECT_SOURCE_DIR}/tests/wine/box_watcher.cpp)
@@ -91,24 +91,38 @@ include(${PROJECT_SOURCE_DIR}/src/ui/ui.cmake)
 # the functions). A package load spends its time in zlib's inflate (a prebuilt library), in
 # copying and in MD5: MD5 stays fast (-O2). The runtime replacements are plain objects, so
 # that they are there before the static libraries are searched. lean_templates.h lets each
-# program instantiate only the std::string members it calls. Function-local statics are
-# initialised without locks: the programs have two (the Win32 seam, set up by the start
-# routine, and the edition object, made during static initialisation), both on the main
-# thread before any other thread exists.
+# program instantiate only the std::string members it calls; setup_rules.h makes a
+# function-local static that needs a guard, and a format msvcrt reads otherwise, build
+# errors (with -Werror=format). docs/build.md has these rules and why.
 set(TSP_SETUP_CODE_OPTIONS
     "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/app/lean_templates.h>"
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/app/setup_rules.h>"
+    -Werror=format)
+set(TSP_SHIPPED_RUNTIME_SOURCES ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp
+    ${PROJECT_SOURCE_DIR}/src/app/throw_helpers.cpp)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/package/md5.cpp PROPERTIES COMPILE_OPTIONS "-O2;-fno-lto")
-set_source_files_properties(${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp PROPERTIES COMPILE_OPTIONS "-fno-lto")
+set_source_files_properties(${TSP_SHIPPED_RUNTIME_SOURCES} PROPERTIES COMPILE_OPTIONS "-fno-lto")
+# The formats the compiler does not see (the string tables) or accepts although older msvcrt
+# reads them otherwise ("ll"), checked before any setup code is compiled.
+file(GLOB_RECURSE TSP_FORMAT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp
+    ${PROJECT_SOURCE_DIR}/src/*.h ${PROJECT_SOURCE_DIR}/src/*.rc)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/setup_formats.txt
+    COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}/src -DSTAMP=${PROJECT_BINARY_DIR}/setup_formats.txt
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_formats.cmake
+    DEPENDS ${TSP_FORMAT_SOURCES} ${PROJECT_SOURCE_DIR}/cmake/check_formats.cmake
+    COMMENT "Checking the setup code's printf formats against msvcrt"
+    VERBATIM)
+add_custom_target(setup_formats DEPENDS ${PROJECT_BINARY_DIR}/setup_formats.txt)
 # For the libraries of setup code and for every program built from them (the installers,
 # their benchmark builds, an uninstaller): LTO and the options above; a program also gets
 # the runtime replacements and the linker's map beside it, for bench/size_report.sh.
 function(tsp_setup_code target)
     set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
     target_compile_options(${target} PRIVATE ${TSP_SETUP_CODE_OPTIONS})
+    add_dependencies(${target} setup_formats)
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "EXECUTABLE")
-        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+        target_sources(${target} PRIVATE ${TSP_SHIPPED_RUNTIME_SOURCES})
         target_link_options(${target} PRIVATE -Wl,-Map=${PROJECT_BINARY_DIR}/${target}.map)
     endif()
 endfunction()
@@ -117,9 +131,33 @@ foreach(target tsp_portable tsp_workstation tsp_server tsp_ui tsport_workstation
     tsp_setup_code(${target})
 endforeach()
 
+# Setup code that breaks the rules above, built only by the test windows_setup_rules
+# (tests/rules), which expects each build to fail with its rule's error.
+add_executable(rule_probe_guarded_static EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/rules/guarded_static.cpp)
+add_library(rule_probe_formats STATIC EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/rules/formats.cpp)
+target_include_directories(rule_probe_formats PRIVATE ${PROJECT_SOURCE_DIR}/src)
+foreach(target rule_probe_guarded_static rule_probe_formats)
+    tsp_setup_code(${target})
+endforeach()
+
+# The Wine test programs that run setup code link the setup programs' runtime as they do,
+# so that what they test is what ships: the same libraries (compiled as setup code) and the
+# same replacements in front of the static libraries. The test framework needs more of the
+# library than the setup code does (the threads library, the other throw helpers), and what
+# it brings defines replaced functions again: the first definition, the replacement's, is
+# the one every caller reaches.
+function(tsp_shipped_runtime target)
+    target_sources(${target} PRIVATE ${TSP_SHIPPED_RUNTIME_SOURCES})
+    target_link_options(${target} PRIVATE -Wl,--allow-multiple-definition)
+endfunction()
+foreach(target wine_guard_tests wine_seam_tests wine_engine_tests wine_payload_tests package_selftest_image
+        wizard_host)
+    tsp_shipped_runtime(${target})
+endforeach()
+
 # The runtime replacements on their own, linked as in the setup programs.
 add_executable(wine_lean_runtime_tests ${PROJECT_SOURCE_DIR}/tests/wine/lean_runtime_test.cpp
-    ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp)
+    ${TSP_SHIPPED_RUNTIME_SOURCES})
 target_compile_options(wine_lean_runtime_tests PRIVATE ${TSP_SETUP_CODE_OPTIONS})
 target_link_libraries(wine_lean_runtime_tests PRIVATE ${TSP_ZLIB_STATIC})
 
