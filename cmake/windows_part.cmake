@@ -167,7 +167,15 @@ target_link_libraries(wine_lean_runtime_tests PRIVATE ${TSP_ZLIB_STATIC})
 # the floor program and the timer of bench/install_bench.sh. The pause-free build compiles
 # the install process and the application again; its objects come first in the link, so
 # the library's copies of them stay out.
-if(TSP_REALISTIC_PAYLOAD)
+# The targets exist in every build that has the padding tool; without the option they are
+# left out of the default build, and the test windows_benchmark_build builds them (target
+# benchmark_build), so that the documented benchmark build is the one the tests build.
+if(TSP_PAD_TOOL)
+    if(TSP_REALISTIC_PAYLOAD)
+        set(all ALL)
+    else()
+        set(all)
+    endif()
     set(TSP_REALISTIC_DIR ${PROJECT_BINARY_DIR}/realistic)
     set(TSP_BENCH_DIR ${PROJECT_BINARY_DIR}/bench)
     file(MAKE_DIRECTORY ${TSP_REALISTIC_DIR} ${TSP_BENCH_DIR})
@@ -175,7 +183,7 @@ if(TSP_REALISTIC_PAYLOAD)
     foreach(edition workstation server)
         string(TOUPPER ${edition} upper)
         set(bench_image tsport_${edition}_setup_bench_image)
-        add_executable(${bench_image} WIN32 ${TSP_APP_SOURCES}
+        add_executable(${bench_image} WIN32 EXCLUDE_FROM_ALL ${TSP_APP_SOURCES}
             ${PROJECT_SOURCE_DIR}/src/app/${edition}_main.cpp
             ${PROJECT_SOURCE_DIR}/src/ui/resources/version_${edition}.rc
             ${PROJECT_SOURCE_DIR}/src/product/install_process.cpp
@@ -193,7 +201,7 @@ if(TSP_REALISTIC_PAYLOAD)
                 set(installer ${TSP_BENCH_DIR}/tsport_${edition}_setup.exe)
             endif()
             add_custom_command(OUTPUT ${installer}
-                COMMAND ${TSP_PACK_TOOL} --image $<TARGET_FILE:${image}> --output ${installer}
+                COMMAND ${TSP_PACK_TOOL} --edition ${edition} --image $<TARGET_FILE:${image}> --output ${installer}
                         ${TSP_REALISTIC_${upper}_ENTRIES}
                 DEPENDS ${image} ${TSP_PACK_TOOL} ${TSP_REALISTIC_${upper}_ENTRY_FILES}
                 VERBATIM)
@@ -205,7 +213,7 @@ if(TSP_REALISTIC_PAYLOAD)
         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:box_watcher> ${TSP_REALISTIC_DIR}/box_watcher.exe
         DEPENDS box_watcher
         VERBATIM)
-    add_custom_target(realistic_installers ALL DEPENDS ${outputs} ${TSP_REALISTIC_DIR}/box_watcher.exe)
+    add_custom_target(realistic_installers ${all} DEPENDS ${outputs} ${TSP_REALISTIC_DIR}/box_watcher.exe)
     add_dependencies(realistic_installers realistic_payload_files)
 
     # The floor carries the workstation entries as resources 1, 2, ... in stored order; the
@@ -213,9 +221,9 @@ if(TSP_REALISTIC_PAYLOAD)
     set(rc_text "")
     set(names_text "")
     set(id 0)
-    foreach(name ${TSP_WORKSTATION_ENTRY_NAMES})
+    foreach(name path IN ZIP_LISTS TSP_WORKSTATION_ENTRY_NAMES TSP_REALISTIC_WORKSTATION_ENTRY_FILES)
         math(EXPR id "${id} + 1")
-        string(APPEND rc_text "${id} RCDATA \"${TSP_REALISTIC_PAYLOAD_DIR}/${name}\"\n")
+        string(APPEND rc_text "${id} RCDATA \"${path}\"\n")
         string(APPEND names_text "    \"${name}\",\n")
     endforeach()
     file(CONFIGURE OUTPUT ${TSP_BENCH_DIR}/install_floor.rc CONTENT "${rc_text}")
@@ -223,12 +231,14 @@ if(TSP_REALISTIC_PAYLOAD)
         CONTENT "// Generated: the names of resources 1, 2, ...\nconst char* const FLOOR_ENTRIES[] = {\n${names_text}};\n")
     set_source_files_properties(${TSP_BENCH_DIR}/install_floor.rc PROPERTIES
         OBJECT_DEPENDS "${TSP_REALISTIC_WORKSTATION_ENTRY_FILES}")
-    add_executable(install_floor WIN32 ${PROJECT_SOURCE_DIR}/bench/install_floor.cpp
+    add_executable(install_floor WIN32 EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/install_floor.cpp
         ${PROJECT_SOURCE_DIR}/bench/peak_report.cpp ${TSP_BENCH_DIR}/install_floor.rc)
     target_link_libraries(install_floor PRIVATE setupapi ole32 oleaut32 uuid shell32 advapi32 psapi)
     target_include_directories(install_floor PRIVATE ${TSP_BENCH_DIR})
     add_dependencies(install_floor realistic_payload_files)
-    add_executable(run_timed ${PROJECT_SOURCE_DIR}/bench/run_timed.cpp)
+    add_executable(run_timed EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/run_timed.cpp)
     target_link_libraries(run_timed PRIVATE ole32 uuid user32 advapi32)
     set_target_properties(install_floor run_timed PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TSP_BENCH_DIR})
+    add_custom_target(benchmark_build ${all})
+    add_dependencies(benchmark_build realistic_installers install_floor run_timed)
 endif()
