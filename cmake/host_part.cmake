@@ -93,6 +93,12 @@ add_test(NAME windows_setup_rules
         -P ${PROJECT_SOURCE_DIR}/tests/rules/rules_test.cmake)
 set_tests_properties(windows_setup_rules PROPERTIES RESOURCE_LOCK windows_build_tree TIMEOUT 600)
 
+# The installers' code and data without resources: at most 192 KiB.
+add_test(NAME windows_setup_size
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/rules/setup_size.sh 196608
+        ${PROJECT_BINARY_DIR}/windows/tsport_workstation_setup_image.exe
+        ${PROJECT_BINARY_DIR}/windows/tsport_server_setup_image.exe)
+
 # The README's benchmark build, without its Wine benchmark: its targets are defined in this
 # build too (left out of the default build without the option), so this builds them here.
 add_test(NAME windows_benchmark_build
