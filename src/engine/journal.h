@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
+
+#include "package/keyed_table.h"
 
 // What a journal record stands for (the value stored with each key).
 constexpr std::int32_t JOURNAL_DIRECTORY = 0;
@@ -16,9 +17,8 @@ constexpr std::int32_t JOURNAL_WDM_DEVICE = 5;
 
 class CJournal {
 public:
-    // Keys compare byte by byte: "C:\X" comes before "C:\a", a prefix before its extensions.
-    using Records = std::map<std::string, std::int32_t>;
-    using FileBackups = std::map<std::string, std::string>;  // target -> backup
+    using Records = CKeyedTable<std::int32_t>;
+    using FileBackups = CKeyedTable<std::string>;  // target -> backup
 
     void Record(const std::string& key, std::int32_t kind) { m_records[key] = kind; }
     bool Holds(const std::string& key) const { return m_records.count(key) != 0; }
@@ -66,5 +66,5 @@ public:
 private:
     Records m_records;
     FileBackups m_backups;
-    Records m_placed;  // target -> size; the records' map type, so the programs carry one
+    Records m_placed;  // target -> size; the records' table type, so the programs carry one
 };

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,7 @@ struct SavedRegValue {
 class CServiceBook {
 public:
     using Started = CJournal::Records;  // name -> JOURNAL_STARTED_SERVICE
-    using KeyBackups = std::map<std::string, std::vector<SavedRegValue>>;  // subkey of HKLM -> values
+    using KeyBackups = CKeyedTable<std::vector<SavedRegValue>>;  // subkey of HKLM -> values
 
     void RecordStarted(const std::string& name) { m_started[name] = JOURNAL_STARTED_SERVICE; }
     bool WasStarted(const std::string& name) const { return m_started.count(name) != 0; }

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
+#include "package/keyed_table.h"
 #include "platform/types.h"
 
 // Package status values.
@@ -54,5 +54,5 @@ private:
     int m_status;
     std::uint8_t* m_chunk;
     int m_chunkSize;
-    std::map<std::string, PackedFile, std::less<>> m_files;  // byte-wise order and lookup
+    CKeyedTable<PackedFile> m_files;
 };
