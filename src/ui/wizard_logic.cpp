@@ -116,6 +116,13 @@ struct Tap {
     std::vector<float> weights;
 };
 
+// Rounding down by hand: the setup programs carry no maths library for two calls.
+std::int32_t Floor(double x)
+{
+    const std::int32_t i = static_cast<std::int32_t>(x);
+    return i > x ? i - 1 : i;
+}
+
 std::vector<Tap> Taps(std::int32_t from, std::int32_t to)
 {
     const double scale = static_cast<double>(from) / to;
@@ -123,8 +130,8 @@ std::vector<Tap> Taps(std::int32_t from, std::int32_t to)
     std::vector<Tap> taps(static_cast<std::size_t>(to));
     for (std::int32_t i = 0; i < to; ++i) {
         const double centre = (i + 0.5) * scale - 0.5;  // in source pixel centres
-        std::int32_t first = static_cast<std::int32_t>(std::floor(centre - radius)) + 1;
-        std::int32_t last = static_cast<std::int32_t>(std::ceil(centre + radius)) - 1;
+        std::int32_t first = Floor(centre - radius) + 1;
+        std::int32_t last = -Floor(-(centre + radius)) - 1;
         if (first < 0)
             first = 0;
         if (last > from - 1)
@@ -147,8 +154,7 @@ std::vector<Tap> Taps(std::int32_t from, std::int32_t to)
 
 std::uint8_t ToByte(float v)
 {
-    const float r = std::floor(v + 0.5f);
-    return static_cast<std::uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
+    return v < 0 ? 0 : v >= 254.5f ? 255 : static_cast<std::uint8_t>(v + 0.5f);
 }
 
 }  // namespace
