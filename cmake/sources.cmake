@@ -2,6 +2,7 @@
 set(TSP_PORTABLE_SOURCES
     src/package/md5.cpp
     src/package/package_layout.cpp
+    src/package/keyed_table.cpp
     src/package/packed_tools.cpp
     src/log/setup_log.cpp
     src/platform/platform.cpp

@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+// The first row whose key is not below key, among count rows stride bytes apart, the first
+// row's key at firstKey. One search serves every table's row type.
+std::size_t LowerKeyBound(const std::string* firstKey, std::size_t count, std::size_t stride, std::string_view key);
+
 template <typename Value>
 class CKeyedTable {
 public:
@@ -59,16 +63,7 @@ public:
 
 private:
     std::size_t LowerBound(std::string_view key) const {
-        std::size_t low = 0, high = m_rows.size();
-        while (low < high) {
-            const std::size_t middle = low + (high - low) / 2;
-            if (std::string_view(m_rows[middle].first) < key) {
-                low = middle + 1;
-            } else {
-                high = middle;
-            }
-        }
-        return low;
+        return m_rows.empty() ? 0 : LowerKeyBound(&m_rows.front().first, m_rows.size(), sizeof(Row), key);
     }
 
     std::vector<Row> m_rows;
