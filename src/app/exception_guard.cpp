@@ -1,5 +1,6 @@
 #include "app/exception_guard.h"
 
+#include "app/thread_slot.h"
 #include "engine/exception.h"
 
 namespace {
@@ -15,10 +16,10 @@ struct Guard {
 
 // Each thread's own guard: a guarded thread that is terminated leaves no pointer to its
 // dead stack where another thread could find it.
-thread_local Guard* t_active = nullptr;
+CThreadSlot activeGuard;
 
 LONG WINAPI Record(EXCEPTION_POINTERS* info) {
-    Guard* guard = t_active;
+    Guard* guard = static_cast<Guard*>(activeGuard.Get());
     if (guard != nullptr && guard->threadId == GetCurrentThreadId()) {
         guard->code = info->ExceptionRecord->ExceptionCode;
         guard->address = reinterpret_cast<std::uint64_t>(info->ExceptionRecord->ExceptionAddress);
@@ -28,9 +29,9 @@ LONG WINAPI Record(EXCEPTION_POINTERS* info) {
 }
 
 LONG WINAPI LastChance(EXCEPTION_POINTERS* info) {
-    Guard* guard = t_active;
+    Guard* guard = static_cast<Guard*>(activeGuard.Get());
     if (guard == nullptr || guard->threadId != GetCurrentThreadId()) return EXCEPTION_CONTINUE_SEARCH;
-    t_active = nullptr;
+    activeGuard.Set(nullptr);
     guard->report(guard->context, info->ExceptionRecord->ExceptionCode,
                   reinterpret_cast<std::uint64_t>(info->ExceptionRecord->ExceptionAddress), false);
     // Nothing on this thread's stack can be trusted any more: end the thread, not the program.
@@ -44,7 +45,7 @@ void CallGuarded(GuardBody body, GuardReport report, void* context) {
     guard.threadId = GetCurrentThreadId();
     guard.report = report;
     guard.context = context;
-    t_active = &guard;
+    activeGuard.Set(&guard);
     PVOID recorder = AddVectoredExceptionHandler(0, Record);
     LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(LastChance);
     bool escaped = false;
@@ -56,7 +57,7 @@ void CallGuarded(GuardBody body, GuardReport report, void* context) {
     } catch (...) {
         escaped = true;
     }
-    t_active = nullptr;
+    activeGuard.Set(nullptr);
     SetUnhandledExceptionFilter(previous);
     if (recorder != nullptr) RemoveVectoredExceptionHandler(recorder);
     if (escaped) {

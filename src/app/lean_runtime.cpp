@@ -13,7 +13,10 @@
 //   thread-local storage of its per-thread state): the whole threads library came in for
 //   them. A lock only guards a few instructions, so it spins; the thread-local keys are
 //   Windows' own, without destructors (a thread's few runtime bytes stay when it ends, and
-//   a setup run has three threads at most).
+//   a setup run has three threads at most);
+// - the exception runtime's per-thread state, which it keeps in a thread-local variable and
+//   so brought the emulation of thread-local storage: here it is in a Windows slot of its
+//   own, made at the first exception.
 //
 // The standard library's throw helpers are replaced too, in throw_helpers.cpp (portable, so
 // that the host's tests link them as well). docs/build.md has the rules that follow.
@@ -26,6 +29,8 @@
 #include <cstdlib>
 
 #include <zlib.h>
+
+#include "thread_slot.h"  // beside this file: built without the setup code's include path
 
 namespace __gnu_cxx {
 // Reached only through std::terminate: end the process the way abort does.
@@ -120,4 +125,26 @@ void* pthread_getspecific(pthread_key_t key) { return TlsGetValue(key); }
 int pthread_setspecific(pthread_key_t key, const void* value) {
     return TlsSetValue(key, const_cast<void*>(value)) ? 0 : ENOMEM;
 }
+
+// What the exception runtime keeps per thread: the exceptions caught and being handled, and
+// how many are thrown and not yet caught. Zero-filled, as a new thread's would be.
+struct __cxa_eh_globals {
+    void* caughtExceptions;
+    unsigned int uncaughtExceptions;
+};
+
+static CThreadSlot ehState;
+
+__cxa_eh_globals* __cxa_get_globals() noexcept {
+    auto* state = static_cast<__cxa_eh_globals*>(ehState.Get());
+    if (state == nullptr) {
+        state = static_cast<__cxa_eh_globals*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *state));
+        if (state == nullptr) std::abort();
+        ehState.Set(state);
+    }
+    return state;
+}
+
+// The runtime's fast form assumes the state exists; it is made here as well.
+__cxa_eh_globals* __cxa_get_globals_fast() noexcept { return __cxa_get_globals(); }
 }  // extern "C"

@@ -2,7 +2,8 @@
 # setup_size.sh LIMIT IMAGE...
 #
 # Each installer image's code and data without resources (bench/size_report.sh's code+data
-# line) stays within LIMIT bytes.
+# line) stays within LIMIT bytes, and its linker map (IMAGE without .exe, plus .map) shows no
+# emulation of thread-local storage: a thread_local in setup code brings it.
 set -uo pipefail
 limit=$1
 shift
@@ -14,6 +15,11 @@ for image in "$@"; do
         echo "ok: $(basename "$image"): $size bytes of code and data, $((limit - size)) below $limit"
     else
         echo "FAILED: $(basename "$image"): ${size:-no} bytes of code and data, limit $limit"
+        failed=1
+    fi
+    map=${image%.exe}.map
+    if [ ! -f "$map" ] || grep -q 'emutls\.o' "$map"; then
+        echo "FAILED: $(basename "$image"): thread-local storage emulated (a thread_local in setup code?), or no map"
         failed=1
     fi
 done

@@ -15,6 +15,8 @@
 #include <new>
 #include <string>
 
+#include "../../src/app/thread_slot.h"
+
 namespace {
 
 int g_passed = 0;
@@ -135,14 +137,15 @@ void ThrowsWhatCallersCatch() {
 
 }  // namespace
 
-// Threads that throw and catch at the same time: each has its own exception state (the
-// runtime's thread-local storage) and the runtime's allocation lock keeps them apart.
-thread_local int t_mine = 0;
+// Threads that throw and catch at the same time: each has its own exception state (in a
+// thread slot of the runtime's) and the runtime's allocation lock keeps them apart; the
+// slots the setup code keeps per thread stay apart too.
+CThreadSlot mine;
 volatile LONG g_good = 0;
 
 DWORD WINAPI Thrower(void* param) {
     const int me = static_cast<int>(reinterpret_cast<intptr_t>(param));
-    t_mine = me;
+    mine.Set(param);
     for (int i = 0; i < 2000; ++i) {
         try {
             throw std::bad_alloc();
@@ -150,7 +153,7 @@ DWORD WINAPI Thrower(void* param) {
             try {
                 throw me;
             } catch (int caught) {
-                if (caught != me || t_mine != me) return 1;
+                if (caught != me || mine.Get() != param) return 1;
             }
         }
     }
@@ -167,8 +170,8 @@ void ThreadsKeepTheirOwnState() {
     const DWORD waited = WaitForMultipleObjects(4, threads, TRUE, 60000);
     for (HANDLE thread : threads) CloseHandle(thread);
     Check(waited == WAIT_OBJECT_0, "four throwing threads ended");
-    Check(g_good == 4, "each caught its own exceptions and kept its own thread-local value");
-    Check(t_mine == 0, "the main thread's thread-local value is its own");
+    Check(g_good == 4, "each caught its own exceptions and kept its own slot value");
+    Check(mine.Get() == nullptr, "the main thread's slot value is its own");
 }
 
 int main() {
