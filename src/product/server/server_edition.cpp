@@ -133,9 +133,10 @@ private:
     EditionInfo m_info = MakeInfo();
 };
 
+// Made during static initialisation; the program entries only keep its address then. Not a
+// function-local static: the setup code has none that need a guard (docs/build.md).
+const CServerEdition g_edition;
+
 }  // namespace
 
-const CEdition& ServerEdition() {
-    static const CServerEdition edition;
-    return edition;
-}
+const CEdition& ServerEdition() { return g_edition; }

@@ -159,9 +159,10 @@ private:
     EditionInfo m_info = MakeInfo();
 };
 
+// Made during static initialisation; the program entries only keep its address then. Not a
+// function-local static: the setup code has none that need a guard (docs/build.md).
+const CWorkstationEdition g_edition;
+
 }  // namespace
 
-const CEdition& WorkstationEdition() {
-    static const CWorkstationEdition edition;
-    return edition;
-}
+const CEdition& WorkstationEdition() { return g_edition; }
