@@ -21,8 +21,8 @@
 # the (padded) Citrix support installer, which both programs run. Raw figures go to
 # WORK_DIR/runs.txt.
 set -uo pipefail
-windows=$(realpath -m "$1") template=$(realpath -m "$2") work=$(realpath -m "$3") pairs=${4:-10}
-here=$(cd "$(dirname "$0")" && pwd)
+windows=$(realpath -m "$1") work=$(realpath -m "$3") pairs=${4:-10}
+source "$(dirname "$0")/../tests/wine/lib.sh"
 bench=$windows/bench
 installer=$bench/tsport_workstation_setup.exe
 floor=$bench/install_floor.exe
@@ -30,7 +30,7 @@ entries=$windows/realistic_payload/workstation_entries.txt
 for f in "$installer" "$floor" "$bench/run_timed.exe" "$entries"; do
     [ -f "$f" ] || { echo "missing $f (configure with -DTSP_REALISTIC_PAYLOAD=ON and build)"; exit 1; }
 done
-[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+use_template "$(realpath -m "$2")"
 mkdir -p "$work"
 runs=$work/runs.txt
 : >"$runs"
@@ -44,12 +44,8 @@ installer_size=$(stat -c %s "$installer")
 run_one() {
     local name=$1 program=$2
     shift 2
-    local prefix=$work/prefix_$name
-    rm -rf "$prefix"
-    cp -a "$template" "$prefix"
     (
-        source "$here/../tests/wine/wine_env.sh" "$prefix"
-        C=$prefix/drive_c
+        new_prefix "$work/prefix_$name"
         mkdir -p "$C/bench"
         cp "$bench/run_timed.exe" "$C/bench/run_timed.exe"
         cp "$program" "$C/bench/program.exe"
@@ -74,8 +70,8 @@ run_one() {
         echo "$name $ms $peak" >>"$runs"
     )
     local result=$?
-    [ $result -ne 0 ] && { echo "prefix kept: $prefix"; return 1; }
-    rm -rf "$prefix" "$prefix".*
+    [ $result -ne 0 ] && { echo "prefix kept: $work/prefix_$name"; return 1; }
+    rm -rf "$work/prefix_$name" "$work/prefix_$name".*
 }
 
 echo "installer $(basename "$installer"): $installer_size bytes, payload $inflated bytes inflated; $pairs pairs"

@@ -2,19 +2,26 @@
 // either still ends as a good installation or is rolled back to the machine it started on.
 //
 // Leftovers a rolled-back run may keep (and why):
-// - "store oemN.inf": the INF staged in the driver store. Staging is not journalled; Windows
-//   keeps the package until it is uninstalled on purpose, and nothing else points at it.
-// - a device that was present before keeps the driver of the new INF: updating it is not
+// - "store oemN.inf": the INF this run installed, staged in the driver store. Staging is not
+//   journalled; Windows keeps the package until it is uninstalled on purpose, and nothing
+//   else points at it.
+// - a device that was present before keeps the driver of that INF: updating it is not
 //   journalled, only its service's registry values are saved and written back.
 //
-// What a successful run may lack against a clean one, because the step absorbs the failure:
-// - a Start Menu, desktop or Quick Launch link other than the main one (a warning only);
-// - values of the uninstall entry (written without checking);
-// - the service's description (set without checking);
-// - "usbd.sys" of the server edition (placing it is never an error, and a failed version
-//   query makes the engine take Windows for the XP kind), and with it the uninstall entry's
-//   record of what was placed;
+// What a successful run may lack against a clean one, each only where the fault struck (a
+// run of its own stops at the faulted call and shows which call it was and what had been
+// logged before it), because the step absorbs that failure:
+// - a Start Menu, desktop or Quick Launch link other than the main one: one, the link whose
+//   creation failed, or whose folder could not be found (a warning only, or skipped);
+// - values of the uninstall entry, when their write failed (written without checking): the
+//   one value whose write failed, all of them when the key could not be made, and the ones
+//   not yet written when the write threw;
+// - the service's description, when setting it failed (set without checking);
+// - "usbd.sys" of the server edition, when placing it failed (never an error), or another
+//   variant of it when the version query failed (the engine then takes Windows for the XP
+//   kind); and with it the uninstall entry's record of what was placed;
 // - the 32-bit system folder's files when that folder cannot be found (those rows are skipped);
+// - the size the uninstall entry gives, when the files placed differ as above;
 // - the driver store entry and the driver of the devices, which take the INF as it stands:
 //   an INF whose replacement waits for the next start is staged in its old form;
 // - a backup of an overwritten file whose deletion at the commit failed.
@@ -24,6 +31,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,9 +70,8 @@ std::unique_ptr<CInstallRig> Arrange(const SweepConfig& config) {
         rig->SetPackage(rig->entries);
         rig->host.progress.clear();
         rig->rebootFlag = 0;
-        // Whatever the older build left for the next start has happened.
-        rig->machine.files.Restart();
-        rig->machine.services.Restart();
+        // Whatever the older build left for the next start has happened; the run logs anew.
+        rig->RestartMachine();
     }
     if (config.serviceMarkedForDeletion) {
         const char* name = rig->edition.Info().serviceName;
@@ -166,65 +173,139 @@ State WithoutRunFolders(const State& state) {
     return out;
 }
 
-// Differences between a clean install and a successful faulted one that the steps absorb
-// by design (see the list at the top); "" when there are none other.
-std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanState, const State& runState) {
+// Where a fault struck: the call, and the clean run's log around it. Found by a run that
+// throws at the call what nothing of the installer catches; a part that goes on whatever it
+// meets (the uninstall entry, the commit, a log line) goes on past it.
+struct FaultSite {
+    std::string call;
+    bool inAbsorbingPart = false;
+    std::string lineBefore;  // the last line logged before the call
+    std::string lineAfter;   // the line the clean run logged next
+};
+
+FaultSite Locate(const SweepConfig& config, unsigned nth, const std::vector<std::string>& cleanLog) {
+    auto rig = Arrange(config);
+    rig->machine.Faults().ThrowNth(nth, fake::FaultKind::Foreign);
+    bool escaped = false;
+    try {
+        rig->Create();
+        if (rig->process->CheckPackage() == PACK_OK) rig->Install();
+    } catch (const fake::FaultPlanForeignException&) {
+        escaped = true;
+    }
+    FaultSite site;
+    const std::vector<std::string>& calls = rig->machine.Faults().Calls();
+    site.call = nth <= calls.size() ? calls[nth - 1] : "?";
+    site.inAbsorbingPart = !escaped;
+    std::vector<std::string> lines = rig->LogLines();
+    if (!lines.empty() && !EndsWith(rig->LogText(), "\r\n")) lines.pop_back();  // cut short by the fault
+    if (!site.inAbsorbingPart && !lines.empty()) site.lineBefore = lines.back();
+    if (!site.inAbsorbingPart && lines.size() < cleanLog.size()) site.lineAfter = cleanLog[lines.size()];
+    return site;
+}
+
+// Differences between a clean install and a successful faulted one that the fault's site does
+// not explain (see the list at the top); "" when there are none.
+std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanState, const State& runState,
+                                  const FaultSite& site, bool throwing) {
     const State clean = WithoutRunFolders(cleanState);
     const State run = WithoutRunFolders(runState);
     const EditionInfo& info = rig.edition.Info();
     const std::string mainLink = "file " + Upper(rig.menu + "\\" + info.mainShortcut.linkName + ".lnk");
-    const std::string uninstallKey = "reg " + Upper("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
-                                                    std::string(info.uninstallKeyName));
+    const std::string entry = "reg " + Upper("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                                             std::string(info.uninstallKeyName));
     const std::string usbd = "file " + Upper(std::string(CInstallRig::DRIVERS) + "\\usbd.sys");
-    const std::string wow64 = "file " + Upper(std::string(CInstallRig::WOW64) + "\\");
-    // Skipped or left as they were, by design: the 32-bit system folder's files when that
-    // folder cannot be found, usbd.sys (and with these the size the entry gives), and the
-    // driver store, which takes an INF as it stands.
-    const std::string usbdRecord = uninstallKey + "|" + Upper(info.providedFiles.empty() ? std::string("-")
-                                                                                        : info.providedFiles[0].valueName);
-    const std::string size = uninstallKey + "|ESTIMATEDSIZE";
-    bool placedDiffers = false;  // files come before "reg " keys: known by the time the size is
-    auto skippable = [&](const std::string& key) {
-        const bool file = key == usbd || StartsWith(key, wow64);
-        placedDiffers = placedDiffers || file;
-        return file || key == usbdRecord || StartsWith(key, "store ") || (key == size && placedDiffers);
+    const std::string usbdRecord =
+        entry + "|" + Upper(info.providedFiles.empty() ? std::string("-") : info.providedFiles[0].valueName);
+    const std::string before = Upper(site.lineBefore), after = Upper(site.lineAfter);
+
+    // Where the fault struck, and so what it may leave out.
+    const bool noWow64 = site.call == "GetSystemWow64DirectoryA";
+    const bool usbdPlacement = before == "INSTALL FILE: " + usbd.substr(5);
+    // The check for a usbd.sys of Windows' own, right after the driver folder's files: a
+    // failed one places the edition's.
+    const bool usbdLookup = site.call == "FindFirstFileA" &&
+                            StartsWith(before, "INSTALL FILE: " + Upper(std::string(CInstallRig::DRIVERS) + "\\"));
+    const bool osKindGuessed = site.call == "GetVersionExA";
+    // The parts that go on past a fault: the commit, a log line, and the uninstall entry with
+    // its record of the files placed.
+    const bool commit = site.inAbsorbingPart && site.call == "DeleteFileA";
+    const bool logLine = site.inAbsorbingPart && (site.call == "SetFilePointer" || site.call == "WriteFile");
+    const bool inEntry = site.inAbsorbingPart && !commit && !logLine;
+    const bool entryWrite = inEntry && (site.call == "RegCreateKeyExA" || site.call == "RegSetValueExA");
+    const std::string describing =  // the service whose description could not be set
+        site.call == "ChangeServiceConfig2A" && StartsWith(before, "INSTALL SERVICE: ") ? before.substr(17) : "-";
+    auto linkAtFault = [&](const std::string& key) {
+        const std::string title = "CREATESHORTCUTS: " + key.substr(5);
+        const bool folderLookup = site.call == "SHGetSpecialFolderPathA" || site.call == "FindFirstFileA";
+        return key != mainLink && EndsWith(key, ".LNK") && (before == title || (after == title && folderLookup));
     };
+    const bool placedDiffer = noWow64 || usbdPlacement || usbdLookup || osKindGuessed;
+    // The INF's replacement waits for the next start when its installation met the fault.
+    const bool oldInfStaged = StartsWith(before, "INSTALL FILE: ") && EndsWith(before, ".INF");
+    const std::string wow64 = "file " + Upper(std::string(CInstallRig::WOW64) + "\\");
+
     std::string out;
+    unsigned links = 0, entryValues = 0, backups = 0;
     for (const auto& [key, value] : clean) {
         const auto it = run.find(key);
         if (it != run.end() && it->second == value) continue;
+        if (noWow64 && StartsWith(key, wow64)) continue;  // missing, or an earlier installation's
         if (it == run.end()) {
-            const bool optionalLink = StartsWith(key, "file ") && EndsWith(key, ".LNK") && key != mainLink;
-            const bool uninstallValue = StartsWith(key, uninstallKey);
-            const bool description = StartsWith(key, "reg ") && EndsWith(key, "|DESCRIPTION");
-            if (optionalLink || uninstallValue || description || skippable(key)) continue;
+            if (StartsWith(key, "file ") && linkAtFault(key) && ++links == 1) continue;
+            if ((key == entry || StartsWith(key, entry + "|")) && entryWrite &&
+                (throwing || site.call == "RegCreateKeyExA" || ++entryValues == 1)) {
+                continue;
+            }
+            if (key == usbdRecord && (usbdPlacement || inEntry)) continue;
+            if (key == usbd && usbdPlacement) continue;
+            if (key == "reg " + Upper("HKLM\\System\\CurrentControlSet\\Services\\") + describing + "|DESCRIPTION") {
+                continue;
+            }
+            if (StartsWith(key, "store ") && oldInfStaged) continue;
             out += "  missing: " + key + "\n";
             continue;
         }
-        if (StartsWith(key, "service ") && WithoutDescription(it->second) == WithoutDescription(value)) continue;
-        if (skippable(key)) continue;
-        if (StartsWith(key, "device ") && WithoutDriver(it->second) == WithoutDriver(value)) continue;
+        const std::string& now = it->second;
+        if (key == "service " + describing && WithoutDescription(now) == WithoutDescription(value)) continue;
+        if ((key == usbd || key == usbdRecord) && osKindGuessed) continue;
+        if (key == usbd && usbdLookup) continue;
+        if (key == entry + "|ESTIMATEDSIZE" && placedDiffer) continue;
+        if (oldInfStaged && (StartsWith(key, "store ") ||
+                             (StartsWith(key, "device ") && WithoutDriver(now) == WithoutDriver(value)))) {
+            continue;
+        }
         out += "  changed: " + key + "\n";
     }
     for (const auto& [key, value] : run) {
         if (clean.count(key) != 0) continue;
-        if ((StartsWith(key, "file ") && EndsWith(key, ".TMP.BACKUP")) || StartsWith(key, "store ")) continue;
+        if (StartsWith(key, "file ") && EndsWith(key, ".TMP.BACKUP") && commit && ++backups == 1) continue;
         out += "  added:   " + key + "\n";
     }
     return out;
 }
 
-// A rolled-back machine against its start, the documented leftovers taken out: an INF
-// left in the driver store and a device that was there before keeping the new driver.
-// Services the run stopped run again.
-std::string RollbackDifferences(const State& start, State run) {
+// A rolled-back machine against its start, the documented leftovers taken out: an INF of the
+// target folder left in the driver store, and a device that was there before keeping the
+// driver staged from it. Services the run stopped run again.
+std::string RollbackDifferences(const CInstallRig& rig, const State& start, State run) {
+    std::set<std::string> leftInStore;
+    for (const auto& [key, source] : run) {
+        if (StartsWith(key, "store ") && start.count(key) == 0 && StartsWith(Upper(source), Upper(rig.target + "\\")) &&
+            EndsWith(Upper(source), ".INF")) {
+            leftInStore.insert(key);
+        }
+    }
     for (auto it = run.begin(); it != run.end();) {
         const auto before = start.find(it->first);
         if (before == start.end()) {
-            it = StartsWith(it->first, "store ") ? run.erase(it) : std::next(it);
+            it = leftInStore.count(it->first) != 0 ? run.erase(it) : std::next(it);
             continue;
         }
-        if (StartsWith(it->first, "device ") && WithoutDriver(before->second) == WithoutDriver(it->second)) {
+        const std::size_t at = it->second.find(" driver=");
+        if (StartsWith(it->first, "device ") && at != std::string::npos &&
+            WithoutDriver(before->second) == WithoutDriver(it->second) &&
+            leftInStore.count("store " + it->second.substr(at + 8, it->second.find(' ', at + 8) - at - 8)) != 0) {
             it->second = before->second;
         }
         ++it;
@@ -240,6 +321,7 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
 
     // The clean run: how many fallible calls, and what a good installation leaves.
     State start, startRestarted, clean;
+    std::vector<std::string> cleanLog;
     unsigned calls = 0, callsBeforeInstall = 0;
     {
         auto rig = Arrange(config);
@@ -256,6 +338,7 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
         ASSERT_EQ(result.status, PACK_OK);
         ASSERT_EQ(result.failed, 0);
         calls = rig->machine.Faults().CallCount();
+        cleanLog = rig->LogLines();
         clean = Restarted(*rig);
     }
     {
@@ -263,6 +346,7 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
         startRestarted = Restarted(*rig);
     }
     ASSERT_GT(calls, 100u);
+    const State cleanWithoutRunFolders = WithoutRunFolders(clean);
 
     unsigned good = 0, rolledBack = 0, refused = 0;
     const bool foreign = config.fault == fake::FaultKind::Foreign;
@@ -282,14 +366,18 @@ TEST_P(RollbackSweep, EveryFailingCallEndsInAGoodInstallOrTheStartingMachine) {
         if (!result.refused && result.status == PACK_OK && result.failed == 0) {
             ++good;
             const State run = Restarted(*rig);
-            const std::string diff = UnabsorbedDifferences(*rig, clean, run);
-            EXPECT_EQ(diff, "") << where << " ended as an installation that differs:\n" << diff;
+            if (WithoutRunFolders(run) == cleanWithoutRunFolders) continue;
+            const FaultSite site = Locate(config, nth, cleanLog);
+            const std::string diff =
+                UnabsorbedDifferences(*rig, clean, run, site, config.fault != fake::FaultKind::Error);
+            EXPECT_EQ(diff, "") << where << " ended as an installation that differs (the fault came after \""
+                                << site.lineBefore << "\"):\n" << diff;
             continue;
         }
         (result.refused || result.status != PACK_OK ? refused : rolledBack) += 1;
         const bool deferred = HasDeferrals(*rig, result);
         const State run = deferred ? Restarted(*rig) : rig->State();
-        const std::string diff = RollbackDifferences(deferred ? startRestarted : start, run);
+        const std::string diff = RollbackDifferences(*rig, deferred ? startRestarted : start, run);
         EXPECT_EQ(diff, "") << where << " was not undone:\n" << diff;
         if (!result.refused && result.status == PACK_OK) {
             // The whole rollback ran: a claim of a restored machine is true.

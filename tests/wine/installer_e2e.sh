@@ -6,42 +6,16 @@
 # the boxes and the machine's files and registry hives are checked. Every run is bounded;
 # the prefix is removed after a pass and kept after a failure.
 set -uo pipefail
-case_name=$1 windows=$2 template=$3 work=$4
-here=$(cd "$(dirname "$0")" && pwd)
-[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
-
-WS="Tessaport RDP Edition - Workstation"
-SV="Tessaport RDP Edition - Server"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_file() { [ -f "$1" ] || fail "missing file $1"; }
-expect_no_file() { [ ! -e "$1" ] || fail "unexpected $1"; }
+case_name=$1 windows=$2 work=$4
+source "$(dirname "$0")/lib.sh"
+use_template "$3"
 
 fresh() {  # fresh EXE
-    prefix=$work/$case_name
-    rm -rf "$prefix" "$prefix".*
-    mkdir -p "$work"
-    cp -a "$template" "$prefix"
-    source "$here/wine_env.sh" "$prefix"
-    C=$prefix/drive_c
+    new_prefix "$work/$case_name"
     mkdir -p "$C/setup"
     cp "$1" "$C/setup/setup.exe"
-    TEMP_DIR=$C/users/root/Temp
 }
 
-# Registry: the block of values under one key of a hive file (key as written in the
-# file, backslashes doubled), compared without regard to case.
-reg_block() {
-    E2E_KEY="[$2]" awk '
-        BEGIN { k = tolower(ENVIRON["E2E_KEY"]) }
-        /^\[/ { p = (index(tolower($0), k) == 1) ; next }
-        p' "$1"
-}
-# The data of one value under a key, as the hive file writes it: continuation lines joined.
-reg_value() {  # hive key value
-    reg_block "$prefix/$1" "$2" | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
-        awk -v name="\"$3\"=" 'index(tolower($0), tolower(name)) == 1 { print substr($0, length(name) + 1) }'
-}
 # A REG_MULTI_SZ of names as the hive file writes it: UTF-16 names, each with its zero, then a
 # final zero. Wine writes a well-formed one as str(7) text without the final zero, and any
 # other as hex(7) bytes; both forms name exactly the same bytes.
@@ -61,13 +35,6 @@ expect_dependencies() {  # service names...
     grep -qxF -- "$got" <(multi_sz_forms "$@") ||
         fail "DependOnService of $service is '$got', expected exactly the list: $*"
 }
-expect_key() {  # hive key [value-pattern]
-    local block
-    block=$(reg_block "$prefix/$1" "$2")
-    grep -qi '^\[' <<<"$(grep -i -F "[$2]" "$prefix/$1")" || { fail "no key $2 in $1"; return; }
-    [ $# -lt 3 ] || grep -qi -- "$3" <<<"$block" || fail "key $2 lacks $3"
-}
-
 # The host's path of a file named by its Windows path in the prefix, whose letter case
 # Windows ignores and the host does not.
 host_path() {
@@ -105,69 +72,15 @@ expect_deployment_values() {  # key setup-log date...
         fail "EstimatedSize $kib KiB is not within 5% of the installed files' $sum bytes"
 }
 
-# run SECONDS SWITCHES...: runs setup.exe in its prefix under Xvfb with the watcher.
-run() {
-    local seconds=$1
-    shift
-    rm -f "$C/boxes.txt" "$C/watch_stop"
-    local start end
-    start=$(date +%s.%N)
-    timeout -k 10 $((seconds + 60)) xvfb-run -a -s "-screen 0 1024x768x24" \
-        bash "$here/installer_e2e.sh" __session "$windows" "$prefix" "$seconds" "$@" \
-        >"$prefix.session.out" 2>"$prefix.session.err"
-    end=$(date +%s.%N)
-    rc=$(cat "$prefix.rc" 2>/dev/null || echo none)
-    wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
-    boxes=$(cat "$C/boxes.txt" 2>/dev/null || true)
-    echo "run $*: exit $rc, session ${wall}s, install $(cat "$prefix.time" 2>/dev/null)s"
-    [ -z "$boxes" ] || printf 'boxes:\n%s\n' "$boxes"
-}
-expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
-expect_box() { grep -qF -- "$1" <<<"$boxes" || fail "no message box with: $1"; }
-expect_no_box() { [ -z "$boxes" ] || fail "unexpected message box: $boxes"; }
-
-if [ "$case_name" = __session ]; then
-    # Inside xvfb-run: watcher first (it starts the Wine session), then the installer.
-    prefix=$3 seconds=$4
-    shift 4
-    source "$here/wine_env.sh" "$prefix"
-    C=$prefix/drive_c
-    cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
-    if [ -n "${E2E_WINE_VERSION:-}" ]; then
-        timeout 60 wine reg add 'HKCU\Software\Wine' /v Version /d "$E2E_WINE_VERSION" /f \
-            >"$prefix.reg.out" 2>&1
-    fi
-    watcher=""
-    # E2E_UNATTENDED=1: a display but nobody to press a button, as a deployment tool runs it.
-    if [ -z "${E2E_UNATTENDED:-}" ]; then
-        (cd "$C/setup" && timeout -k 5 $((seconds + 30)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' \
-            'C:\watch_stop' $((seconds + 20)) >"$prefix.watch.out" 2>&1) &
-        watcher=$!
-        sleep 3
-    fi
-    start=$(date +%s.%N)
-    (cd "$C/setup" && timeout -k 10 "$seconds" wine setup.exe "$@" >"$prefix.out" 2>"$prefix.err")
-    echo $? >"$prefix.rc"
-    end=$(date +%s.%N)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }' >"$prefix.time"
-    sleep 1
-    touch "$C/watch_stop"
-    [ -z "$watcher" ] || wait "$watcher"
-    timeout 30 wineserver -k >/dev/null 2>&1  # this prefix's server only
-    exit 0
-fi
-
 ws_exe=$windows/tsport_workstation_setup.exe
 sv_exe=$windows/tsport_server_setup.exe
-SERVICES='System\\CurrentControlSet\\Services'
-UNINSTALL='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
 
 case $case_name in
 silent_workstation)
     fresh "$ws_exe"
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
     day=$(date +%Y%m%d)
-    run 240 -silent -licenseaccept -log
+    run_setup 240 -silent -licenseaccept -log
     expect_rc 0
     expect_no_box
     T="$C/Program Files/$WS"
@@ -179,9 +92,9 @@ silent_workstation)
     expect_dependencies tessaportwssrv tsppnptls
     expect_key system.reg "$SERVICES\\\\tsppnptls" '"Type"=dword:00000001'
     expect_file "$C/windows/system32/drivers/tspvd.sys"
-    expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "\"DisplayName\"=\"$WS\""
-    expect_key system.reg "$UNINSTALL\\\\{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" '"UninstallString"'
-    expect_deployment_values "{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}" "$T/tessaport-rdp-workstation-setup.log" \
+    expect_key system.reg "$UNINSTALL\\\\$WS_KEY" "\"DisplayName\"=\"$WS\""
+    expect_key system.reg "$UNINSTALL\\\\$WS_KEY" '"UninstallString"'
+    expect_deployment_values "$WS_KEY" "$T/tessaport-rdp-workstation-setup.log" \
         "$day" "$(date +%Y%m%d)"
     expect_file "$MENU/$WS/$WS.lnk"
     expect_file "$MENU/$WS/$WS Uninstall Wizard.lnk"
@@ -196,7 +109,7 @@ silent_server)
     fresh "$sv_exe"
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs"
     day=$(date +%Y%m%d)
-    run 240 -silent -licenseaccept
+    run_setup 240 -silent -licenseaccept
     expect_rc 0
     expect_no_box
     T="$C/Program Files/$SV"
@@ -207,8 +120,8 @@ silent_server)
     expect_key system.reg "$SERVICES\\\\tspvdbus" '"Type"=dword:00000001'
     expect_dependencies tessaporttssrv tspvdbus
     grep -qi '"Service"="tspvdbus"' "$prefix/system.reg" || fail "no device of the tspvdbus driver"
-    expect_key system.reg "$UNINSTALL\\\\{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "\"DisplayName\"=\"$SV\""
-    expect_deployment_values "{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}" "$T/tessaport-rdp-server-setup.log" \
+    expect_key system.reg "$UNINSTALL\\\\$SV_KEY" "\"DisplayName\"=\"$SV\""
+    expect_deployment_values "$SV_KEY" "$T/tessaport-rdp-server-setup.log" \
         "$day" "$(date +%Y%m%d)"
     expect_file "$MENU/$SV/$SV.lnk"
     expect_file "$C/users/Public/Desktop/$SV.lnk"
@@ -217,12 +130,12 @@ silent_server)
     ;;
 no_licence)
     fresh "$ws_exe"
-    run 60 -silent
+    run_setup 60 -silent
     expect_rc 249
     expect_no_box
     expect_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
     expect_no_file "$C/Program Files/$WS"
-    run 60 -SILENT -im
+    run_setup 60 -SILENT -im
     expect_rc 249
     expect_box "$WS	You must accept the license to install $WS!"
     ;;
@@ -234,11 +147,11 @@ damaged)
     printf "\\x$(printf %02x $((0x$old ^ 0xff)))" | dd of="$C/setup/setup.exe" bs=1 seek=$((size - 40)) \
         conv=notrunc status=none
     cmp -s "$ws_exe" "$C/setup/setup.exe" && fail "the copy was not damaged"
-    run 60 -silent -licenseaccept
+    run_setup 60 -silent -licenseaccept
     expect_rc 248
     expect_no_box
     expect_no_file "$C/Program Files/$WS"
-    run 60 -silent -licenseaccept -im
+    run_setup 60 -silent -licenseaccept -im
     expect_rc 248
     expect_box "Installation package is damaged! Please download the latest version of $WS from our web site"
     ;;
@@ -246,23 +159,13 @@ failing)
     fresh "$ws_exe"
     T="$C/Program Files/$WS"
     # A first session, so that what Wine itself changes at a session's start is in "before".
-    run 60 -silent
+    run_setup 60 -silent
     expect_rc 249
     rm -f "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
     mkdir -p "$T/readme.txt"
-    snapshot() {
-        # Not compared: the temp folder (the kept log), the watcher's own files, and the
-        # display and monitor class keys, which Wine rewrites at every session's start.
-        (cd "$C" && find . -path ./users/root/Temp -prune -o \( -name boxes.txt -o -name watch_stop \
-            -o -name box_watcher.exe \) -prune -o -print | sort) >"$prefix.$1.files"
-        for hive in system.reg; do
-            sed -E 's/^(\[.*\]) [0-9]+$/\1/; /^#time=/d' "$prefix/$hive" |
-                awk '/^\[/ { skip = (tolower($0) ~ /class\\\\\{4d36e96[8e]-/) } !skip' >"$prefix.$1.$hive"
-        done
-    }
     snapshot before
     # Silent without -im: no box at all, the error only in the log, the rollback at once.
-    run 240 -silent -licenseaccept
+    run_setup 240 -silent -licenseaccept
     expect_rc 246
     expect_no_box
     expect_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
@@ -271,24 +174,18 @@ failing)
     grep -q "=== Rollback process ===" "$TEMP_DIR/tessaport-rdp-workstation-setup.log" || fail "no rollback in the log"
     expect_no_file "$T/tessaport-rdp-workstation-setup.log"
     snapshot after
-    if ! diff "$prefix.before.files" "$prefix.after.files" >"$prefix.files.diff"; then
-        fail "file tree changed:"; cat "$prefix.files.diff"
-    fi
-    for hive in system.reg; do
-        if ! diff "$prefix.before.$hive" "$prefix.after.$hive" >"$prefix.$hive.diff"; then
-            echo "leftovers in $hive:"; cat "$prefix.$hive.diff"
-            grep '^>' "$prefix.$hive.diff" | grep -qiv 'RunOnce\|^> *$' && fail "$hive changed beyond RunOnce"
-        fi
-    done
+    compare before after
+    cmp -s "$prefix.before.pending" "$prefix.after.pending" ||
+        fail "operations left for the next start: $(cat "$prefix.after.pending")"
     # With messages: the application opens the log and asks for it to be sent.
-    run 240 -silent -licenseaccept -im
+    run_setup 240 -silent -licenseaccept -im
     expect_rc 246
     expect_box "Error during installation.\nError code = 0x"
     expect_box "$WS	To resolve installation issue please send installation log file [C:\users\root\Temp\tessaport-rdp-workstation-setup.log] to our support team."
     ;;
 unpack)
     fresh "$ws_exe"
-    run 120 -unpack
+    run_setup 120 -unpack
     expect_rc 0
     expect_no_box
     U="$C/setup/$WS files"
@@ -299,7 +196,7 @@ unpack)
     expect_no_file "$C/Program Files/$WS"
     expect_no_file "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
     # A second run finds the folder: a failed run, which scripts must see, and its log stays.
-    run 120 -unpack -log
+    run_setup 120 -unpack -log
     expect_rc 246
     expect_box "Error arg0 = 0x100000fd"
     expect_box "To resolve installation issue please send installation log file"
@@ -310,7 +207,7 @@ unpack)
     rm -rf "$U" "$TEMP_DIR/tessaport-rdp-workstation-setup.log"
     size=$(stat -c %s "$C/setup/setup.exe")
     printf '\x00\x00\x00\x00' | dd of="$C/setup/setup.exe" bs=1 seek=$((size - 40)) conv=notrunc status=none
-    run 120 -unpack -silent
+    run_setup 120 -unpack -silent
     expect_rc 246
     expect_no_box
     grep -qi "0x10000105" "$TEMP_DIR/tessaport-rdp-workstation-setup.log" || fail "the log lacks the damaged package"
@@ -321,22 +218,19 @@ failing_unattended)
     fresh "$ws_exe"
     T="$C/Program Files/$WS"
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$WS"
-    run 240 -silent -licenseaccept
+    run_setup 240 -silent -licenseaccept
     expect_rc 0
     rm -f "$MENU/$WS on Web.url"
     mkdir -p "$MENU/$WS on Web.url"
-    sums() { (cd "$C" && find "./Program Files/$WS" ./windows/system32 -type f ! -name '*.log' ! -name '*.tmp.backup' \
-        -newer "$C/setup/setup.exe" -exec md5sum {} + | sort -k2); }
-    sums >"$prefix.before.sums"
+    installed_sums "$WS" >"$prefix.before.sums"
     export E2E_UNATTENDED=1
-    run 120 -silent -licenseaccept
+    run_setup 120 -silent -licenseaccept
     unset E2E_UNATTENDED
     expect_rc 246
     log=$TEMP_DIR/tessaport-rdp-workstation-setup.log
     grep -q "=== Rollback process ===" "$log" || fail "no rollback in the log"
-    sums >"$prefix.after.sums"
-    diff "$prefix.before.sums" "$prefix.after.sums" >"$prefix.sums.diff" ||
-        { fail "the installed files changed:"; cat "$prefix.sums.diff"; }
+    installed_sums "$WS" >"$prefix.after.sums"
+    expect_same_sums before after "the installed files changed"
     leftovers=$(cd "$C" && find . -name '*.tmp' | head -5)
     [ -z "$leftovers" ] || fail "temporary files left: $leftovers"
     # The loaded driver's old file could not be put back at once: its restore waits for the
@@ -356,7 +250,7 @@ failed_restart)
     MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$WS"
     mkdir -p "$MENU/$WS on Web.url"
     export TSP_RDE_STANDIN_ACTION=restart
-    run 240 -silent -licenseaccept -norestart -im
+    run_setup 240 -silent -licenseaccept -norestart -im
     unset TSP_RDE_STANDIN_ACTION
     expect_rc 246
     expect_box "$WS	Error during installation.\nError code = 0x"
@@ -375,14 +269,14 @@ advlog)
     printf 'line written before the run\r\n' >"$setupapi_log"
     (for i in $(seq 1 300); do printf 'grown during the run %d\r\n' "$i" >>"$setupapi_log"; sleep 0.1; done) &
     grower=$!
-    run 240 -silent -licenseaccept -advlog
+    run_setup 240 -silent -licenseaccept -advlog
     kill "$grower" 2>/dev/null; wait "$grower" 2>/dev/null
     expect_rc 0
     expect_no_box
     log="$C/Program Files/$WS/tessaport-rdp-workstation-setup.log"
     expect_file "$log"
-    after=$(reg_block "$prefix/system.reg" 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' | grep -i '"LogLevel"')
-    grep -qi 'dword:00000020' <<<"$after" || fail "LogLevel not restored: '$after'"
+    after=$(reg_value system.reg 'Software\\Microsoft\\Windows\\CurrentVersion\\Setup' LogLevel)
+    [ "$after" = dword:00000020 ] || fail "LogLevel not restored: '$after'"
     grep -q "==== SetupApi log begin ====" "$log" || fail "no SetupAPI block in the setup log"
     grep -q "===== SetupApi log end =====" "$log" || fail "no end marker in the setup log"
     grep -q "grown during the run" "$log" || fail "the SetupAPI log's growth was not copied"
@@ -391,7 +285,7 @@ advlog)
 norestart)
     fresh "$ws_exe"
     export TSP_RDE_STANDIN_ACTION=restart
-    run 240 -silent -licenseaccept -norestart -im
+    run_setup 240 -silent -licenseaccept -norestart -im
     unset TSP_RDE_STANDIN_ACTION
     expect_rc 247
     expect_box "$WS	To complete the installation of $WS, you must restart your computer."
@@ -402,11 +296,11 @@ norestart)
 server_win2k)
     fresh "$sv_exe"
     export E2E_WINE_VERSION=win2k
-    run 60 -silent -licenseaccept
+    run_setup 60 -silent -licenseaccept
     expect_rc 255
     expect_no_box
     expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"
-    run 60
+    run_setup 60
     expect_rc 255
     expect_box "$SV	This program requires Windows 2000 SP4 or newer."
     expect_no_file "$TEMP_DIR/tessaport-rdp-server-setup.log"
@@ -415,7 +309,7 @@ server_win2k)
 server_winxp)
     fresh "$sv_exe"
     export E2E_WINE_VERSION=winxp64
-    run 240 -silent -licenseaccept
+    run_setup 240 -silent -licenseaccept
     unset E2E_WINE_VERSION
     expect_rc 0
     expect_no_box
@@ -429,10 +323,4 @@ server_winxp)
     ;;
 esac
 
-if [ "$failures" -eq 0 ]; then
-    rm -rf "$prefix" "$prefix".*
-    echo "PASS $case_name"
-    exit 0
-fi
-echo "$failures failure(s); prefix kept at $prefix"
-exit 1
+finish "$case_name" "$prefix"

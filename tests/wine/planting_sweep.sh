@@ -15,19 +15,10 @@
 # the road's programs loaded (WINEDEBUG=+loaddll) had a marker planted under its name.
 # Every run is bounded; the prefix is removed after a pass and kept after a failure.
 set -uo pipefail
-road=$1 windows=$(realpath -m "$2") template=$(realpath -m "$3") work=$(realpath -m "${4:-.}")
-here=$(cd "$(dirname "$0")" && pwd)
-[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+road=$1 windows=$(realpath -m "$2") work=$(realpath -m "${4:-.}")
+source "$(dirname "$0")/lib.sh"
+use_template "$(realpath -m "$3")"
 
-WS="Tessaport RDP Edition - Workstation"
-SV="Tessaport RDP Edition - Server"
-WS_KEY="{5A0CBB1D-4644-48cb-BE32-8289B5E92EC4}"
-SV_KEY="{961AE5EE-E9BB-427e-BF8B-0C83AB73959F}"
-UNINSTALL_KEY='Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
-RUN_ONCE_KEY='Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce'
-# KnownDLLs of Windows 10 and 11: always taken from the system folder.
-KNOWN=" $(echo advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt \
-    normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi user32 wldap32 ws2_32) "
 # Names Wine loads beside the program whatever the program does, so that no program could
 # keep a marker under them out; none is planted. What Wine's own KnownDLLs import and
 # Windows' do not (Windows takes every import of a KnownDLL from the system folder): the
@@ -41,82 +32,30 @@ WINE_CORE=" ntdll kernelbase win32u ucrtbase zlib1 version "
 WINE_LATE=" wintrust crypt32 bcrypt "
 planted=$(tr 'A-Z' 'a-z' <"$windows/planted/names.txt")
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-if [ "$road" = __session ]; then
-    # Inside xvfb-run: $prefix.steps, a bash script of the road's steps using the functions
-    # below, run in one Wine session. It starts the message-box watcher itself where the
-    # road wants one (the wizard's pages are dialogs that the watcher would press).
-    prefix=$3
-    source "$here/wine_env.sh" "$prefix"
-    C=$prefix/drive_c
-    BASE_OVERRIDES=$WINEDLLOVERRIDES
-    watcher() {  # SECONDS
-        cp "$windows/box_watcher.exe" "$C/box_watcher.exe"
-        (cd "$C" && timeout -k 5 $(($1 + 10)) wine 'C:\box_watcher.exe' 'C:\boxes.txt' 'C:\watch_stop' "$1" \
-            >"$prefix.watch.out" 2>&1) &
-        sleep 3
-    }
-    # step N SECONDS FOLDER PROGRAM ARGS...: runs PROGRAM in FOLDER (under drive_c) and
-    # records its exit code; planted_step also with the markers' names native first and
-    # Wine's record of every DLL load.
-    step() {
-        local n=$1 seconds=$2 folder=$3
-        shift 3
-        (cd "$C/$folder" && timeout -k 10 "$seconds" wine "$@" >"$prefix.out.$n" 2>"$prefix.err.$n")
-        echo $? >"$prefix.rc.$n"
-    }
-    planted_step() {
-        local n=$1 seconds=$2 folder=$3
-        shift 3
-        (cd "$C/$folder" && WINEDEBUG=+pid,+loaddll WINEDLLOVERRIDES="$BASE_OVERRIDES;$(echo $planted | tr ' ' ,)=n,b" \
-            timeout -k 10 "$seconds" wine "$@" >"$prefix.out.$n" 2>"$prefix.loaddll.$n")
-        echo $? >"$prefix.rc.$n"
-    }
-    plant() {  # FOLDER (under drive_c)
-        mkdir -p "$C/$1"
-        local name
-        for name in $planted; do cp "$windows/planted/$name.dll" "$C/$1/"; done
-        echo "planted in C:/$1: $(echo $planted)" >>"$prefix.planted"
-    }
-    source "$prefix.steps"
-    touch "$C/watch_stop"
-    wait
-    timeout 30 wineserver -k >/dev/null 2>&1  # this prefix's server only
-    exit 0
-fi
-
 fresh() {  # INSTALLER
-    prefix=$work/$road
-    rm -rf "$prefix" "$prefix".*
-    mkdir -p "$work"
-    cp -a "$template" "$prefix"
-    source "$here/wine_env.sh" "$prefix"
-    C=$prefix/drive_c
+    new_prefix "$work/$road"
     mkdir -p "$C/dl"
     cp "$1" "$C/dl/setup.exe"  # a download folder
 }
-# session SECONDS < STEPS: one Wine session under Xvfb running the steps script.
-session() {
-    cat >"$prefix.steps"
-    rm -f "$C/boxes.txt" "$C/watch_stop" "$prefix".rc.*
-    timeout -k 10 "$1" xvfb-run -a -s "-screen 0 1280x1024x24" \
-        bash "$here/planting_sweep.sh" __session "$windows" "$prefix" >"$prefix.session.out" 2>"$prefix.session.err"
-    local status=$?
-    [ "$status" = 0 ] || fail "the session ended with $status (124: not done in $1 s)"
+# Inside a road's session also: planted_step N SECONDS FOLDER PROGRAM ARGS..., a step with the
+# markers' names native first and Wine's record of every DLL load; plant FOLDER (under drive_c).
+planted_step() {
+    WINEDEBUG=+pid,+loaddll WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$(echo $planted | tr ' ' ,)=n,b" STEP_ERR=loaddll \
+        step "$@"
 }
-rc() { cat "$prefix.rc.$1" 2>/dev/null || echo none; }
-expect_rc() {  # STEP CODE WHAT
-    [ "$(rc "$1")" = "$2" ] || fail "$3 ended with $(rc "$1"), not $2"
+plant() {
+    mkdir -p "$C/$1"
+    local name
+    for name in $planted; do cp "$windows/planted/$name.dll" "$C/$1/"; done
+    echo "planted in C:/$1: $(echo $planted)" >>"$prefix.planted"
 }
-reg_block() {  # HIVE KEY: the values under one key of a hive file, as it writes them
-    KEY="[$2]" awk 'BEGIN { k = tolower(ENVIRON["KEY"]) } /^\[/ { p = (index(tolower($0), k) == 1); next } p' "$prefix/$1"
+# road_session SECONDS < STEPS: the road's steps in one Wine session under Xvfb. The steps
+# start the message-box watcher themselves where the road wants one (the wizard's pages
+# are dialogs that the watcher would press).
+road_session() {
+    { declare -p planted; declare -f planted_step plant; cat; } >"$prefix.road"
+    session "$1" 1280x1024x24 <"$prefix.road"
 }
-expect_key() {  # HIVE KEY
-    grep -qiF "[$2]" "$prefix/$1" || fail "no key $2 in $1"
-}
-
 # What the road's programs loaded, from Wine's record: "program|dll|path|builtin or native"
 # for every DLL load by a process whose program matches PATTERN (a case-insensitive
 # extended regular expression on its Windows path).
@@ -143,7 +82,7 @@ check_planting() {  # PATTERN of the road's programs
     local program dll path kind
     while IFS='|' read -r program dll path kind; do
         [ -n "$dll" ] || continue
-        [[ "$KNOWN" == *" $dll "* || "$WINE_CORE" == *" $dll "* || "$path" == *.drv ]] && continue
+        [[ "$KNOWN_DLLS" == *" $dll "* || "$WINE_CORE" == *" $dll "* || "$path" == *.drv ]] && continue
         if [[ "$WINE_LATE" == *" $dll "* ]]; then
             echo "  $program | $dll | $path | $kind (Wine's own loading, not planted)"
             continue
@@ -157,24 +96,22 @@ check_planting() {  # PATTERN of the road's programs
     else
         echo "no planted DLL was loaded"
     fi
-    local boxes
-    boxes=$(cat "$C/boxes.txt" 2>/dev/null)
-    [ -z "$boxes" ] || fail "message boxes: $boxes"
+    expect_no_box
 }
 
 case $road in
 silent_workstation | silent_server)
     edition=${road#silent_}
     fresh "$windows/tsport_${edition}_setup.exe"
-    session 300 <<'EOF'
+    road_session 300 <<'EOF'
 watcher 250
 plant dl
 planted_step 1 240 dl setup.exe -silent -licenseaccept
 EOF
-    expect_rc 1 0 "setup.exe -silent -licenseaccept"
+    expect_rc 0 1 "setup.exe -silent -licenseaccept"
     key=$WS_KEY
     [ "$edition" = server ] && key=$SV_KEY
-    expect_key system.reg "$UNINSTALL_KEY\\\\$key"
+    expect_key system.reg "$UNINSTALL\\\\$key"
     check_planting '^c:\\dl\\'
     ;;
 wizard_workstation)
@@ -185,7 +122,7 @@ wizard_workstation)
     # window manager).
     printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' "" \
         '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1200x1000"' >"$C/desktop.reg"
-    session 300 <<'EOF'
+    road_session 300 <<'EOF'
 wineserver -p
 step 0 60 . reg import 'C:\desktop.reg'
 plant dl
@@ -198,9 +135,9 @@ if [ ! -e "$prefix.rc.1" ]; then watcher 10; sleep 10; fi
 [ -e "$prefix.rc.1" ] || timeout 30 wineserver -k
 wait
 EOF
-    expect_rc 2 0 "the wizard's driver (the wizard to its finish page)"
+    expect_rc 0 2 "the wizard's driver (the wizard to its finish page)"
     [ "$(rc 2)" = 0 ] || grep -v '^ok:' "$prefix.out.2"
-    expect_rc 1 0 "setup.exe"
+    expect_rc 0 1 "setup.exe"
     [ -f "$C/Tessaport/tessaportws.exe" ] || fail "nothing installed in C:\\Tessaport"
     check_planting '^c:\\dl\\'
     ;;
@@ -210,7 +147,7 @@ uninstall_workstation | uninstall_server)
     [ "$edition" = server ] && name=$SV key=$SV_KEY
     fresh "$windows/tsport_${edition}_setup.exe"
     # A deployment tool's run as SYSTEM: its temporary folder is C:\windows\temp.
-    session 420 <<EOF
+    road_session 420 <<EOF
 watcher 400
 step 1 240 dl setup.exe -silent -licenseaccept
 step 2 30 . reg add 'HKCU\\Environment' /v TEMP /d 'C:\\windows\\temp' /f
@@ -219,9 +156,9 @@ plant windows/temp
 plant 'Program Files/$name'
 planted_step 4 180 'Program Files/$name' uninstall.exe -silent
 EOF
-    expect_rc 1 0 "the installation"
-    expect_rc 4 0 "uninstall.exe -silent"
-    grep -qiF "[$UNINSTALL_KEY\\\\$key]" "$prefix/system.reg" && fail "the product's uninstall key is still there"
+    expect_rc 0 1 "the installation"
+    expect_rc 0 4 "uninstall.exe -silent"
+    has_key system.reg "$UNINSTALL\\\\$key" && fail "the product's uninstall key is still there"
     # The removal ran from SYSTEM's temporary folder, as it would under a deployment tool.
     loads '^c:\\windows\\temp\\' | grep -q . || fail "no program ran from C:\\windows\\temp: TEMP was not SYSTEM's"
     check_planting "^c:\\\\program files\\\\$name\\\\|^c:\\\\windows\\\\temp\\\\"
@@ -232,7 +169,7 @@ resume_workstation)
     # The main service marked for deletion while the helper holds it: the installation goes
     # on without it, asks for a restart (-9 with -norestart) and leaves its resumed run in
     # RunOnce.
-    session 300 <<'EOF'
+    road_session 300 <<'EOF'
 watcher 250
 (cd "$C" && timeout -k 5 200 wine 'C:\planting_helper.exe' hold tessaportwssrv 'C:\held' 'C:\release' 180 \
     >"$prefix.hold.out" 2>&1; echo $? >"$prefix.hold.rc") &
@@ -241,12 +178,12 @@ step 1 240 dl setup.exe -silent -licenseaccept -norestart
 touch "$C/release"
 EOF
     [ -e "$C/held" ] || fail "the service could not be held marked for deletion (helper: $(cat "$prefix.hold.rc" 2>/dev/null))"
-    expect_rc 1 247 "the installation beside the service marked for deletion"
+    expect_rc 247 1 "the installation beside the service marked for deletion"
     # The restart. The value is taken out of the hive before the next session, whose start
     # would run it (Windows, too, deletes a RunOnce value before it runs it), and its command
     # line is run as it stands, with markers where its program is.
     value_name="$WS setup"
-    value=$(reg_block system.reg "$RUN_ONCE_KEY" | grep -iF "\"$value_name\"=" | head -n 1)
+    value=$(reg_block system.reg "$RUN_ONCE" | grep -iF "\"$value_name\"=" | head -n 1)
     command=$(sed -E 's/^"[^"]*"="(.*)"\r?$/\1/; s/\\(.)/\1/g' <<<"$value")
     echo "RunOnce: $command"
     if [ -z "$value" ]; then
@@ -265,7 +202,7 @@ EOF
         pattern=$(sed -E 's/[][\\.^$*+?(){}|]/\\&/g' <<<"$program")
         # The copy's folder gets markers when ordinary users can write it; C:\windows\temp
         # always, since they can.
-        session 300 <<EOF
+        road_session 300 <<EOF
 watcher 250
 plant windows/temp
 step 1 30 . 'C:\\planting_helper.exe' writable '$folder'
@@ -274,8 +211,8 @@ planted_step 2 180 . 'C:\\planting_helper.exe' run 'C:\\resume_command.txt' 170
 EOF
         cat "$prefix.out.1"
         grep -q "can write" "$prefix.out.1" || fail "the resumed run's folder $folder could not be examined"
-        expect_rc 2 0 "the resumed run"
-        expect_key system.reg 'System\\CurrentControlSet\\Services\\tessaportwssrv'
+        expect_rc 0 2 "the resumed run"
+        expect_key system.reg "$SERVICES\\\\tessaportwssrv"
         check_planting "^$pattern\$"
     fi
     ;;
@@ -285,10 +222,4 @@ EOF
     ;;
 esac
 
-if [ "$failures" -eq 0 ]; then
-    rm -rf "$prefix" "$prefix".*
-    echo "PASS $road"
-    exit 0
-fi
-echo "$failures failure(s); prefix kept at $prefix"
-exit 1
+finish "$road" "$prefix"

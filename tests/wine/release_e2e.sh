@@ -11,24 +11,11 @@
 # WINDOWS_DIR is the normal build's, for the message-box watcher. Every run is bounded; the
 # work folder is removed after a pass and kept after a failure.
 set -uo pipefail
-src=$1 windows=$2 template=$3 work=$4
-here=$(cd "$(dirname "$0")" && pwd)
-[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
+src=$1 windows=$2 work=$4
+source "$(dirname "$0")/lib.sh"
+use_template "$3"
 # Only what this test gives counts, not the caller's own release settings.
 unset TSPORT_PAYLOAD_DIR TSPORT_SIGN_CERT TSPORT_SIGN_KEY TSPORT_SIGN_PASSWORD_FILE TSPORT_SIGN_CAFILE
-
-WS="Tessaport RDP Edition - Workstation"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-finish() {
-    if [ "$failures" -eq 0 ]; then
-        rm -rf "$work"
-        echo "PASS release"
-        exit 0
-    fi
-    echo "$failures failure(s); work folder kept at $work"
-    exit 1
-}
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -47,7 +34,7 @@ printf 'The release copy of the readme.\r\n' >>"$files/workstation/readme.txt"
 if ! timeout 60 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessaport release test" \
     -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=digitalSignature" \
     -keyout "$work/key.pem" -out "$work/cert.pem" >"$work/openssl.out" 2>&1; then
-    fail "openssl could not make the certificate:"; cat "$work/openssl.out"; finish
+    fail "openssl could not make the certificate:"; cat "$work/openssl.out"; finish release "$work"
 fi
 
 build=$work/build
@@ -56,10 +43,10 @@ start=$(date +%s)
 if ! (cd "$src" && timeout -k 10 120 cmake --preset release -B "$build" -DTSPORT_PAYLOAD_DIR="$files" \
     -DTSPORT_SIGN_CERT="$work/cert.pem" -DTSPORT_SIGN_KEY="$work/key.pem" -DTSPORT_SIGN_CAFILE="$work/cert.pem" \
     -DTSPORT_RELEASE_URL="$release_url" >"$work/configure.out" 2>&1); then
-    fail "the release configure failed:"; cat "$work/configure.out"; finish
+    fail "the release configure failed:"; cat "$work/configure.out"; finish release "$work"
 fi
 if ! timeout -k 10 900 cmake --build "$build" -j2 >"$work/build.out" 2>&1; then
-    fail "the release build failed:"; tail -40 "$work/build.out"; finish
+    fail "the release build failed:"; tail -40 "$work/build.out"; finish release "$work"
 fi
 echo "release build: $(($(date +%s) - start)) s"
 grep -F -e "-- Installers" -e "-- Winget" -e "signed and verified" "$work/build.out"
@@ -112,23 +99,13 @@ else
     fail "openssl could not make the second certificate"
 fi
 
-# Under Wine: a fresh prefix, the installer run from C:\setup beside the message-box watcher.
-prefix=$work/prefix
-cp -a "$template" "$prefix"
-C=$prefix/drive_c
+# Under Wine: a fresh prefix, each installer run from C:\setup beside the message-box watcher.
+new_prefix "$work/prefix"
 mkdir -p "$C/setup"
-run() {  # run INSTALLER SECONDS SWITCHES...
-    local installer=$1 seconds=$2
-    shift 2
-    cp "$installer" "$C/setup/setup.exe"
-    rm -f "$C/boxes.txt" "$C/watch_stop" "$prefix.rc"
-    timeout -k 10 $((seconds + 60)) xvfb-run -a -s "-screen 0 1024x768x24" \
-        bash "$here/installer_e2e.sh" __session "$windows" "$prefix" "$seconds" "$@" \
-        >"$prefix.session.out" 2>"$prefix.session.err"
-    rc=$(cat "$prefix.rc" 2>/dev/null || echo none)
-    boxes=$(cat "$C/boxes.txt" 2>/dev/null || true)
-    echo "run $(basename "$installer") $*: exit $rc"
-    [ -z "$boxes" ] || printf 'boxes:\n%s\n' "$boxes"
+run() {  # INSTALLER SECONDS SWITCHES...
+    cp "$1" "$C/setup/setup.exe"
+    shift
+    run_setup "$@"
 }
 T="$C/Program Files/$WS"
 
@@ -143,17 +120,17 @@ cmp -s "$damaged" "$out/tsport_workstation_setup.exe" && fail "the copy was not 
 timeout 60 osslsigncode verify -ignore-crl -CAfile "$work/cert.pem" -in "$damaged" >/dev/null 2>&1 &&
     fail "the signature still verifies with a changed package byte"
 run "$damaged" 60 -silent -licenseaccept
-[ "$rc" = 248 ] || fail "the damaged installer ended with $rc, not 248 (-8)"
-[ -z "$boxes" ] || fail "unexpected message box: $boxes"
+expect_rc 248 1 "the damaged installer"
+expect_no_box
 [ ! -e "$T" ] || fail "the damaged installer installed something"
 
 run "$out/tsport_workstation_setup.exe" 240 -silent -licenseaccept
-[ "$rc" = 0 ] || fail "the signed installer ended with $rc, not 0"
-[ -z "$boxes" ] || fail "unexpected message box: $boxes"
+expect_rc 0 1 "the signed installer"
+expect_no_box
 cmp -s "$T/readme.txt" "$files/workstation/readme.txt" || fail "the installed readme.txt is not the release's"
 cmp -s "$T/tessaportws.exe" "$files/workstation/tessaportws.exe" || fail "the installed tessaportws.exe is not the release's"
 cmp -s "$T/uninstall.exe" "$out/uninstall/workstation/uninstall.exe" || fail "the installed uninstall.exe is not the build's"
 cmp -s "$C/windows/system32/tessaportwssrv.exe" "$files/workstation/tessaportwssrv.exe" ||
     fail "the installed service program is not the release's"
 
-finish
+finish release "$work"

@@ -5,13 +5,11 @@
 # and is shown afterwards. Exits with the program's exit status. The prefix is removed
 # after a pass and kept after a failure.
 set -uo pipefail
-template=$1 prefix=$2 seconds=$3
+seconds=$3
+source "$(dirname "$0")/lib.sh"
+use_template "$1"
+new_prefix "$2"
 shift 3
-here=$(cd "$(dirname "$0")" && pwd)
-[ -f "$template/.complete" ] || { echo "no template prefix at $template"; exit 1; }
-rm -rf "$prefix"
-cp -a "$template" "$prefix"
-source "$here/wine_env.sh" "$prefix"
 timeout --kill-after=10 "$seconds" wine "$@" >"$prefix.out" 2>"$prefix.err"
 status=$?
 timeout 30 wineserver -k >/dev/null 2>&1  # only this prefix's server
