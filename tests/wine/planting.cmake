@@ -11,7 +11,8 @@ set(TSP_PLANTED_NAMES
     comctl32
     uxtheme
     mpr
-    hnetcfg)
+    hnetcfg
+    actxprxy)  # the proxies of the shell's interfaces, when the program is started through it
 foreach(entry ${TSP_PLANTED_NAMES})
     string(REPLACE ":" ";" parts ${entry})
     list(POP_FRONT parts name)

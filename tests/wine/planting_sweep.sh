@@ -139,6 +139,9 @@ EOF
     [ "$(rc 2)" = 0 ] || grep -v '^ok:' "$prefix.out.2"
     expect_rc 0 1 "setup.exe"
     [ -f "$C/Tessaport/tessaportws.exe" ] || fail "nothing installed in C:\\Tessaport"
+    # Launch was left checked: the program is the user's, started by the desktop shell.
+    grep -q '^Started for the user by the desktop shell: C:\\Tessaport\\tessaportws\.exe' \
+        "$C/Tessaport/tessaport-rdp-workstation-setup.log" || fail "the program was not started by the desktop shell"
     check_planting '^c:\\dl\\'
     ;;
 uninstall_workstation | uninstall_server)

@@ -477,9 +477,9 @@ int Walk()
     Check(ItemText(page, 1030) == "Launch Tessaport RDP Edition now.", "launch text");
     Check(Checked(page, 1030) && Checked(page, 1033), "both offers checked");
     Shot(page, "08_finish");
-    Click(page, 1030);
-    if (g_installer)
-        Click(page, 1033);  // no browser in a test prefix
+    // The real installer starts its program through the desktop shell (its log says so); the
+    // test host has no program to start.
+    Click(page, g_installer ? 1033 : 1030);  // no browser in a test prefix
     ::Sleep(200);
     Click(page, IDCANCEL);
     return 0;
