@@ -339,8 +339,10 @@ bool CInstallApp::RunStart() {
     }
 
     try {
-        m_process.reset(new CInstallProcess(m_hLog, m_flags.advancedLog, m_flags.unpackOnly == 0 ? 1 : 0, this,
-                                            m_majorVersion >= 6 ? 1 : 0, *m_appEdition.edition));
+        InstallProcessOptions options;
+        options.captureSetupApiLog = m_flags.advancedLog != 0;
+        options.vistaOrLater = m_majorVersion >= 6;
+        m_process.reset(new CInstallProcess(m_hLog, this, *m_appEdition.edition, options));
     } catch (CExceptionEx* e) {
         const std::uint32_t code = e->GetCode();
         delete e;

@@ -172,7 +172,8 @@ std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanStat
     const State clean = WithoutRunFolders(cleanState);
     const State run = WithoutRunFolders(runState);
     const EditionInfo& info = rig.edition.Info();
-    const std::string mainLink = "file " + Upper(rig.menu + "\\" + info.mainShortcut.linkName + ".lnk");
+    const std::string mainLink =
+        "file " + Upper(rig.menu + "\\" + Link(info, EditionLinkPlace::MenuMain).name + ".lnk");
     const std::string uninstallKey = "reg " + Upper("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
                                                     std::string(info.uninstallKeyName));
     const std::string usbd = "file " + Upper(std::string(CInstallRig::DRIVERS) + "\\usbd.sys");
@@ -180,8 +181,11 @@ std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanStat
     // Skipped or left as they were, by design: the 32-bit system folder's files when that
     // folder cannot be found, usbd.sys (and with these the size the entry gives), and the
     // driver store, which takes an INF as it stands.
-    const std::string usbdRecord = uninstallKey + "|" + Upper(info.providedFiles.empty() ? std::string("-")
-                                                                                        : info.providedFiles[0].valueName);
+    std::string digestValue = "-";
+    for (const EditionFile& file : info.files) {
+        if (file.digestValue != nullptr) digestValue = file.digestValue;
+    }
+    const std::string usbdRecord = uninstallKey + "|" + Upper(digestValue);
     const std::string size = uninstallKey + "|ESTIMATEDSIZE";
     bool placedDiffers = false;  // files come before "reg " keys: known by the time the size is
     auto skippable = [&](const std::string& key) {

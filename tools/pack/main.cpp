@@ -63,7 +63,7 @@ std::string EditionNames() {
 }
 
 // Each file of the folder as "NAME=PATH", by name; anything that is not a file is a problem.
-bool AddFolder(const std::string& folder, std::vector<std::string>& specs, std::vector<std::string>& problems) {
+bool AddFolder(const std::string& folder, std::vector<std::string>& namedFiles, std::vector<std::string>& problems) {
     std::error_code error;
     std::filesystem::directory_iterator it(folder, error);
     if (error) return false;
@@ -79,7 +79,7 @@ bool AddFolder(const std::string& folder, std::vector<std::string>& specs, std::
         if (!std::filesystem::is_regular_file(path, error)) {
             problems.push_back("\"" + path + "\" is not a file; a package holds only files");
         } else {
-            specs.push_back(name + "=" + path);
+            namedFiles.push_back(name + "=" + path);
         }
     }
     return true;
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     int key = -1;
     const PackageContents* edition = nullptr;
     bool printNames = false;
-    std::vector<std::string> specs;
+    std::vector<std::string> namedFiles;  // "NAME=FILE": an entry name and the file it is packed from
     std::vector<std::string> problems;  // collected only under --edition
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -114,22 +114,24 @@ int main(int argc, char** argv) {
         } else if (arg == "--names") {
             printNames = true;
         } else if (arg == "--folder" && hasValue) {
-            if (!AddFolder(argv[++i], specs, problems)) return Refuse(std::string("cannot read the folder ") + argv[i]);
+            if (!AddFolder(argv[++i], namedFiles, problems)) {
+                return Refuse(std::string("cannot read the folder ") + argv[i]);
+            }
         } else if (arg == "--list" && hasValue) {
             std::ifstream list(argv[++i]);
             if (!list) return Refuse(std::string("cannot read the list ") + argv[i]);
             for (std::string line; std::getline(list, line);) {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (!line.empty() && line[0] != '#') specs.push_back(line);
+                if (!line.empty() && line[0] != '#') namedFiles.push_back(line);
             }
         } else if (arg.rfind("--", 0) == 0) {
             return Usage();
         } else {
-            specs.push_back(arg);
+            namedFiles.push_back(arg);
         }
     }
     if (printNames) {
-        if (edition == nullptr || !image.empty() || !output.empty() || !specs.empty()) return Usage();
+        if (edition == nullptr || !image.empty() || !output.empty() || !namedFiles.empty()) return Usage();
         for (const char* name : edition->entries) std::printf("%s\n", name);
         return 0;
     }
@@ -138,12 +140,12 @@ int main(int argc, char** argv) {
 
     std::vector<package::PackEntry> entries;
     std::vector<package::EntrySource> sources;
-    for (const std::string& spec : specs) {
-        const std::size_t eq = spec.find('=');
-        if (eq == std::string::npos) return Refuse("\"" + spec + "\" is not NAME=FILE");
+    for (const std::string& namedFile : namedFiles) {
+        const std::size_t eq = namedFile.find('=');
+        if (eq == std::string::npos) return Refuse("\"" + namedFile + "\" is not NAME=FILE");
         package::PackEntry entry;
-        entry.name = spec.substr(0, eq);
-        const std::string path = spec.substr(eq + 1);
+        entry.name = namedFile.substr(0, eq);
+        const std::string path = namedFile.substr(eq + 1);
         if (!ReadWholeFile(path, entry.content)) {
             const std::string problem = "cannot read \"" + path + "\" for entry \"" + entry.name + "\"";
             if (edition == nullptr) return Refuse(problem);
