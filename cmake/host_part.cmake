@@ -39,7 +39,9 @@ add_test(NAME winget_manifest
         ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/winget_manifest_test
         ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 
-add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES})
+# The setup programs' throw helpers (src/app/throw_helpers.cpp) in front of the library's: the
+# tests see the exception types the setup programs throw.
+add_executable(unit_tests ${TSP_UNIT_TEST_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/throw_helpers.cpp)
 target_link_libraries(unit_tests PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests PRIVATE tsp_workstation tsp_server)
@@ -94,6 +96,25 @@ add_test(NAME fuzz_package_reader
         ${TSP_SANITIZE_DIR}/fuzz_package_reader -max_total_time=60 -rss_limit_mb=2048 -timeout=10
         -print_final_stats=1 ${TSP_SANITIZE_DIR}/fuzz_corpus)
 set_tests_properties(fuzz_package_reader PROPERTIES TIMEOUT 300)
+
+# The build refuses setup code that breaks its rules (docs/build.md). It builds in the
+# Windows tree, as other tests do (resource lock windows_build_tree): one at a time.
+add_test(NAME windows_setup_rules
+    COMMAND ${CMAKE_COMMAND} -DWINDOWS_DIR=${PROJECT_BINARY_DIR}/windows -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+        -P ${PROJECT_SOURCE_DIR}/tests/rules/rules_test.cmake)
+set_tests_properties(windows_setup_rules PROPERTIES RESOURCE_LOCK windows_build_tree TIMEOUT 600)
+
+# The installers' code and data without resources: at most 192 KiB.
+add_test(NAME windows_setup_size
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/rules/setup_size.sh 196608
+        ${PROJECT_BINARY_DIR}/windows/tsport_workstation_setup_image.exe
+        ${PROJECT_BINARY_DIR}/windows/tsport_server_setup_image.exe)
+
+# The README's benchmark build, without its Wine benchmark: its targets are defined in this
+# build too (left out of the default build without the option), so this builds them here.
+add_test(NAME windows_benchmark_build
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/rules/benchmark_build.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}/windows)
+set_tests_properties(windows_benchmark_build PROPERTIES RESOURCE_LOCK windows_build_tree TIMEOUT 1200)
 
 # End-to-end tests of the Windows programs under Wine: one template prefix per run,
 # copied for every test.

@@ -30,7 +30,8 @@ target_link_libraries(tsp_pack_writer PUBLIC tsp_portable tsp_workstation tsp_se
 add_executable(tsport_pack tools/pack/main.cpp)
 target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
 
-add_executable(unit_tests_sanitized ${TSP_UNIT_TEST_SOURCES})
+# With the setup programs' throw helpers, as unit_tests (see host_part.cmake).
+add_executable(unit_tests_sanitized ${TSP_UNIT_TEST_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/throw_helpers.cpp)
 target_link_libraries(unit_tests_sanitized PRIVATE tsp_fake tsp_pack_writer GTest::gtest_main)
 # The install-process tests drive both editions.
 target_link_libraries(unit_tests_sanitized PRIVATE tsp_workstation tsp_server)
@@ -39,7 +40,7 @@ target_compile_definitions(unit_tests_sanitized PRIVATE TSP_PACK_TOOL="$<TARGET_
     TSP_PAD_TOOL="$<TARGET_FILE:tsport_pad>")
 add_dependencies(unit_tests_sanitized tsport_pad)
 
-add_executable(fuzz_package_reader tests/fuzz/package_reader_fuzz.cpp)
+add_executable(fuzz_package_reader tests/fuzz/package_reader_fuzz.cpp src/app/throw_helpers.cpp)
 target_compile_options(fuzz_package_reader PRIVATE -fsanitize=fuzzer)
 target_link_options(fuzz_package_reader PRIVATE -fsanitize=fuzzer)
 target_link_libraries(fuzz_package_reader PRIVATE tsp_fake)

@@ -100,6 +100,7 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/uninstall_process_test.cpp
     tests/unit/uninstall_sweep_test.cpp
     tests/unit/fixed_values_test.cpp
+    tests/unit/shipped_exceptions_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_EDITION_TABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

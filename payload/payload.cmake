@@ -239,12 +239,16 @@ set(TSP_REALISTIC_SIZES
     "tspvd.inf inf 9000 0" "tspvdbus.inf inf 9000 0" "tsprdpclnt.dll pe 300000 25" "tspctxclnt.dll pe 450000 25"
     "tsport_rde_installer.exe pe 400000 25" "tsprdpclnt_x86_64.dll pe 150000 25" "usblibvista pe 40000 25"
     "usblibxp pe 40000 25")
-if(TSP_REALISTIC_PAYLOAD)
-    if(NOT TSP_PAD_TOOL)
-        message(FATAL_ERROR "TSP_REALISTIC_PAYLOAD needs TSP_PAD_TOOL, the host's padding tool")
-    endif()
+# Defined whenever the host's padding tool is given; built by default only with the option
+# (see cmake/windows_part.cmake), else by the test windows_benchmark_build. The padded
+# stand-ins are shared by both packages, but each edition's uninstaller is its own:
+# <dir>/workstation/uninstall.exe and <dir>/server/uninstall.exe.
+if(TSP_REALISTIC_PAYLOAD AND NOT TSP_PAD_TOOL)
+    message(FATAL_ERROR "TSP_REALISTIC_PAYLOAD needs TSP_PAD_TOOL, the host's padding tool")
+endif()
+if(TSP_PAD_TOOL)
     set(TSP_REALISTIC_PAYLOAD_DIR ${PROJECT_BINARY_DIR}/realistic_payload)
-    file(MAKE_DIRECTORY ${TSP_REALISTIC_PAYLOAD_DIR})
+    file(MAKE_DIRECTORY ${TSP_REALISTIC_PAYLOAD_DIR}/workstation ${TSP_REALISTIC_PAYLOAD_DIR}/server)
     set(outputs)
     foreach(row ${TSP_REALISTIC_SIZES})
         separate_arguments(row)
@@ -252,27 +256,37 @@ if(TSP_REALISTIC_PAYLOAD)
         list(GET row 1 kind)
         list(GET row 2 size)
         list(GET row 3 random)
-        add_custom_command(OUTPUT ${TSP_REALISTIC_PAYLOAD_DIR}/${name}
-            COMMAND ${TSP_PAD_TOOL} --kind ${kind} --size ${size} --random ${random}
-                    ${TSP_PAYLOAD_DIR}/${name} ${TSP_REALISTIC_PAYLOAD_DIR}/${name}
-            DEPENDS ${TSP_PAYLOAD_DIR}/${name} ${TSP_PAD_TOOL}
-            VERBATIM)
-        list(APPEND outputs ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+        set(sources ${TSP_PAYLOAD_DIR}/${name})
+        set(padded ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+        if(name STREQUAL "uninstall.exe")
+            set(sources ${TSP_WORKSTATION_UNINSTALLER} ${TSP_SERVER_UNINSTALLER})
+            set(padded ${TSP_REALISTIC_PAYLOAD_DIR}/workstation/${name} ${TSP_REALISTIC_PAYLOAD_DIR}/server/${name})
+        endif()
+        foreach(source out IN ZIP_LISTS sources padded)
+            add_custom_command(OUTPUT ${out}
+                COMMAND ${TSP_PAD_TOOL} --kind ${kind} --size ${size} --random ${random} ${source} ${out}
+                DEPENDS ${source} ${TSP_PAD_TOOL}
+                VERBATIM)
+            list(APPEND outputs ${out})
+        endforeach()
     endforeach()
-    add_custom_target(realistic_payload_files ALL DEPENDS ${outputs})
+    add_custom_target(realistic_payload_files DEPENDS ${outputs})
     add_dependencies(realistic_payload_files payload_files)
     foreach(edition WORKSTATION SERVER)
+        string(TOLOWER ${edition} lower)
         set(TSP_REALISTIC_${edition}_ENTRIES)
         set(TSP_REALISTIC_${edition}_ENTRY_FILES)
         foreach(name ${TSP_${edition}_ENTRY_NAMES})
-            list(FIND outputs ${TSP_REALISTIC_PAYLOAD_DIR}/${name} found)
-            if(found LESS 0)
+            set(path ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+            if(name STREQUAL "uninstall.exe")
+                set(path ${TSP_REALISTIC_PAYLOAD_DIR}/${lower}/${name})
+            endif()
+            if(NOT path IN_LIST outputs)
                 message(FATAL_ERROR "No realistic size for the package entry ${name}")
             endif()
-            list(APPEND TSP_REALISTIC_${edition}_ENTRIES ${name}=${TSP_REALISTIC_PAYLOAD_DIR}/${name})
-            list(APPEND TSP_REALISTIC_${edition}_ENTRY_FILES ${TSP_REALISTIC_PAYLOAD_DIR}/${name})
+            list(APPEND TSP_REALISTIC_${edition}_ENTRIES ${name}=${path})
+            list(APPEND TSP_REALISTIC_${edition}_ENTRY_FILES ${path})
         endforeach()
-        string(TOLOWER ${edition} lower)
         string(REPLACE ";" "\n" list_text "${TSP_REALISTIC_${edition}_ENTRIES}")
         file(CONFIGURE OUTPUT ${TSP_REALISTIC_PAYLOAD_DIR}/${lower}_entries.txt CONTENT "${list_text}\n")
     endforeach()

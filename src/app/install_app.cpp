@@ -307,7 +307,6 @@ bool CInstallApp::CopySetupLog() {
 }
 
 bool CInstallApp::RunStart() {
-    const EditionInfo& info = GetEditionInfo();
     m_options = InstallOptions();
     m_restartFlag = 0;
     m_restartPageShown = 0;
@@ -316,7 +315,37 @@ bool CInstallApp::RunStart() {
     m_flags = ReadSwitches(GetCommandLineA());
     m_messagesShown = m_flags.silent != 0 ? m_flags.messages : 1;
     os::UseWin32();
+    if (!OpenRun()) return false;
 
+    if (m_flags.resume != 0) return RunResumed();
+    if (m_flags.unpackOnly != 0) return RunUnpackOnly();
+    const EditionInfo& info = GetEditionInfo();
+    char programFiles[MAX_PATH];
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)))
+        m_options.targetFolder = std::string(programFiles) + "\\" + info.displayName;
+    m_options.startMenuFolder = info.displayName;
+    m_quickStartAddress = std::string(info.webAddress) + "#quick-start";
+    return m_flags.silent != 0 ? RunSilent() : RunInteractive();
+}
+
+int CInstallApp::RefusalExitCode(std::uint32_t code, UINT* textId) {
+    switch (code) {
+        case REFUSED_WINDOWS:
+            *textId = IDS_OLD_WINDOWS;
+            return EXIT_REFUSED_WINDOWS;
+        case REFUSED_NOT_ADMIN:
+            *textId = IDS_NEED_ADMIN;
+            return EXIT_NOT_ADMIN;
+        case REFUSED_BITNESS:
+            *textId = IDS_WRONG_BITNESS;
+            return EXIT_WRONG_BITNESS;
+        default:
+            *textId = IDS_INIT_ERROR;
+            return EXIT_INIT_ERROR;
+    }
+}
+
+bool CInstallApp::OpenRun() {
     OSVERSIONINFOEXA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version));
@@ -338,93 +367,78 @@ bool CInstallApp::RunStart() {
         return false;
     }
 
+    UINT refusal = IDS_INIT_ERROR;
     try {
         InstallProcessOptions options;
         options.captureSetupApiLog = m_flags.advancedLog != 0;
         options.vistaOrLater = m_majorVersion >= 6;
         m_process.reset(new CInstallProcess(m_hLog, this, *m_appEdition.edition, options));
+        return true;
     } catch (CExceptionEx* e) {
-        const std::uint32_t code = e->GetCode();
+        m_exitCode = RefusalExitCode(e->GetCode(), &refusal);
         delete e;
-        UINT id = IDS_INIT_ERROR;
-        m_exitCode = EXIT_INIT_ERROR;
-        if (code == REFUSED_WINDOWS) {
-            id = IDS_OLD_WINDOWS;
-            m_exitCode = EXIT_REFUSED_WINDOWS;
-        } else if (code == REFUSED_NOT_ADMIN) {
-            id = IDS_NEED_ADMIN;
-            m_exitCode = EXIT_NOT_ADMIN;
-        } else if (code == REFUSED_BITNESS) {
-            id = IDS_WRONG_BITNESS;
-            m_exitCode = EXIT_WRONG_BITNESS;
-        }
-        ShowAppMessage(id, MB_ICONERROR);
-        return false;
     } catch (...) {
         m_exitCode = EXIT_INIT_ERROR;
-        ShowAppMessage(IDS_INIT_ERROR, MB_ICONERROR);
+    }
+    ShowAppMessage(refusal, MB_ICONERROR);
+    return false;
+}
+
+bool CInstallApp::RunResumed() {
+    // The run an installation arranged for after a restart: nothing to unpack, nothing to
+    // show; its log stays in the temporary folder.
+    m_failed = m_process->Resume() ? 0 : INSTALL_FAILED;
+    m_exitCode = m_failed != 0 ? EXIT_INSTALL_FAILED : EXIT_DONE;
+    return false;
+}
+
+bool CInstallApp::RunUnpackOnly() {
+    // A failed extraction ends as a failed run: scripts see it, and the log stays.
+    m_failed = m_process->UnpackOnly() ? 0 : INSTALL_FAILED;
+    EndSteps();
+    return true;
+}
+
+bool CInstallApp::RunSilent() {
+    const EditionInfo& info = GetEditionInfo();
+    if (m_flags.licenceAccepted == 0) {
+        m_exitCode = EXIT_NO_LICENCE;
+        ShowAppMessage(IDS_ACCEPT_LICENCE, MB_ICONWARNING);
         return false;
     }
-
-    if (m_flags.resume != 0) {
-        // The run an installation arranged for after a restart: nothing to unpack, nothing
-        // to show; its log stays in the temporary folder.
-        m_failed = m_process->Resume() ? 0 : INSTALL_FAILED;
-        m_exitCode = m_failed != 0 ? EXIT_INSTALL_FAILED : EXIT_DONE;
+    std::int32_t progress = 0;  // target and value are one integer here
+    std::int32_t direction = 1;
+    AttachProgress(&progress, &progress, &direction, nullptr);
+    std::string status;
+    const int packageStatus = InitSetupModules(&status);
+    if (packageStatus == 0) RunGuardedBody();
+    AttachProgress(nullptr, nullptr, nullptr, nullptr);
+    if (packageStatus != 0) {
+        m_exitCode = EXIT_DAMAGED_PACKAGE;
+        if (m_messagesShown != 0) {
+            std::vector<char> text(status.size() + std::strlen(info.displayName) + 1);
+            std::snprintf(text.data(), text.size(), status.c_str(), info.displayName);
+            ShowText(text.data(), MB_ICONWARNING);
+        }
         return false;
     }
-
-    if (m_flags.unpackOnly != 0) {
-        // A failed extraction ends as a failed run: scripts see it, and the log stays.
-        m_failed = m_process->UnpackOnly() ? 0 : INSTALL_FAILED;
-        EndSteps();
-        return true;
-    }
-
-    char programFiles[MAX_PATH];
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles)))
-        m_options.targetFolder = std::string(programFiles) + "\\" + info.displayName;
-    m_options.startMenuFolder = info.displayName;
-    m_quickStartAddress = std::string(info.webAddress) + "#quick-start";
-
-    if (m_flags.silent != 0) {
-        if (m_flags.licenceAccepted == 0) {
-            m_exitCode = EXIT_NO_LICENCE;
-            ShowAppMessage(IDS_ACCEPT_LICENCE, MB_ICONWARNING);
+    if (m_restartFlag != 0) {
+        if (m_flags.noRestart == 0) {
+            // Also after a failure: what its rollback deferred happens only then.
+            m_process->RestartComputer();
+        } else if (m_failed == 0) {
+            m_exitCode = EXIT_RESTART_NEEDED;
+            ShowAppMessage(IDS_RESTART_NEEDED, MB_ICONWARNING);
             return false;
         }
-        std::int32_t progress = 0;  // target and value are one integer here
-        std::int32_t direction = 1;
-        AttachProgress(&progress, &progress, &direction, nullptr);
-        std::string status;
-        if (InitSetupModules(&status) != 0) {
-            m_exitCode = EXIT_DAMAGED_PACKAGE;
-            if (m_messagesShown != 0) {
-                std::vector<char> text(status.size() + std::strlen(info.displayName) + 1);
-                std::snprintf(text.data(), text.size(), status.c_str(), info.displayName);
-                ShowText(text.data(), MB_ICONWARNING);
-            }
-            AttachProgress(nullptr, nullptr, nullptr, nullptr);
-            return false;
-        }
-        RunGuardedBody();
-        AttachProgress(nullptr, nullptr, nullptr, nullptr);
-        if (m_restartFlag != 0) {
-            if (m_flags.noRestart == 0) {
-                // Also after a failure: what its rollback deferred happens only then.
-                m_process->RestartComputer();
-            } else if (m_failed == 0) {
-                m_exitCode = EXIT_RESTART_NEEDED;
-                ShowAppMessage(IDS_RESTART_NEEDED, MB_ICONWARNING);
-                return false;
-            }
-            // A failed run with -norestart still ends as failed (-10), never as installed.
-        }
-        EndSteps();
-        return true;
+        // A failed run with -norestart still ends as failed (-10), never as installed.
     }
+    EndSteps();
+    return true;
+}
 
-    // Interactive road: the wizard runs the pages and the after-finish actions.
+bool CInstallApp::RunInteractive() {
+    // The wizard runs the pages and the after-finish actions.
     bool restartPageShown = false;
     const int result = RunWizard(*this, &restartPageShown);
     m_restartPageShown = restartPageShown ? 1 : 0;

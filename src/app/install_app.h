@@ -106,7 +106,18 @@ private:
     // install process recover from it.
     void ReportException(DWORD code, std::uint64_t address, bool unwound);
 
+    // The start routine: the switches, then OpenRun, then one of the roads. Each returns
+    // what InitInstance would (false: no message loop).
     bool RunStart();
+    // The gate before any road: the edition's Windows, the setup log, the DLL redirection
+    // check and the install process. False when the run ends here (exit code and message set).
+    bool OpenRun();
+    // The exit code for an install process that refused to be made, with its message's id.
+    static int RefusalExitCode(std::uint32_t code, UINT* textId);
+    bool RunResumed();
+    bool RunUnpackOnly();
+    bool RunSilent();
+    bool RunInteractive();
     // Deletes a remaining install process, then closes the worker and log handles.
     void ReleaseRun();
     void EndSteps();

@@ -1,14 +1,12 @@
-// Smaller stand-ins for three pieces of the static C and C++ runtimes. Linked as an object
-// of each setup program, they are found before the libraries' own, which then stay out:
+// Smaller stand-ins for pieces of the static C and C++ runtimes. Linked as an object of
+// each setup program, they are found before the libraries' own, which then stay out:
 //
 // - the verbose terminate handler, which prints the type of an uncaught exception to a
 //   console the GUI program does not have, and brings the whole C++ demangler for it;
 // - MinGW's own printf core, which brings floating-point conversion for formats that use
 //   none: msvcrt's formatter does the same for %s, %c, %d, %u and %x with flags and
 //   widths, and the functions below keep the C99 results (terminated output, the length
-//   the whole text needs);
-// - the standard library's throw helpers, whose one object brings every standard
-//   exception class and a second string implementation with them;
+//   the whole text needs); formats are checked against it (setup_rules.h);
 // - zlib's table-driven CRC-32, which inflate needs only for gzip streams: a package holds
 //   zlib streams, checked with Adler-32, so the bitwise form (same results) is enough;
 // - the eight thread functions the exception runtime calls (its allocation lock, and the
@@ -16,6 +14,9 @@
 //   them. A lock only guards a few instructions, so it spins; the thread-local keys are
 //   Windows' own, without destructors (a thread's few runtime bytes stay when it ends, and
 //   a setup run has three threads at most).
+//
+// The standard library's throw helpers are replaced too, in throw_helpers.cpp (portable, so
+// that the host's tests link them as well). docs/build.md has the rules that follow.
 #include <windows.h>
 
 #include <cerrno>
@@ -23,8 +24,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <new>
 
 #include <zlib.h>
 
@@ -57,19 +56,6 @@ extern "C" int __cdecl __mingw_snprintf(char* __restrict__ buffer, size_t size, 
     va_end(args);
     return length;
 }
-
-// Allocation failures keep their types. A string or vector asked to outgrow its largest
-// size is an allocation that cannot succeed, so it fails as one (the callers turn
-// std::bad_alloc into their out-of-memory error). The others mark a programming error:
-// they stay exceptions that every catch-all still sees.
-namespace std {
-void __throw_bad_alloc() { throw bad_alloc(); }
-void __throw_bad_array_new_length() { throw bad_array_new_length(); }
-void __throw_length_error(const char*) { throw bad_alloc(); }
-void __throw_logic_error(const char*) { throw exception(); }
-void __throw_out_of_range(const char*) { throw exception(); }
-void __throw_out_of_range_fmt(const char*, ...) { throw exception(); }
-}  // namespace std
 
 extern "C" uLong ZEXPORT crc32(uLong crc, const Bytef* buf, uInt len) {
     if (buf == nullptr) return 0;

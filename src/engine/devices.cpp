@@ -11,6 +11,16 @@
 
 namespace {
 
+// Where giving devices their driver fails (module 19).
+constexpr std::uint16_t LOCATION_INF_CLASS = 1788;
+constexpr std::uint16_t LOCATION_DEVICE_LIST = 1798;
+constexpr std::uint16_t LOCATION_DEVICE_CREATE = 1815;
+constexpr std::uint16_t LOCATION_DEVICE_IDS = 1828;
+constexpr std::uint16_t LOCATION_DEVICE_REGISTER = 1840;
+constexpr std::uint16_t LOCATION_DEVICE_DRIVER = 1858;    // the new root device's
+constexpr std::uint16_t LOCATION_DEVICE_SEARCH = 1880;    // whether the device is there already
+constexpr std::uint16_t LOCATION_EXISTING_DRIVER = 1898;  // the present devices'
+
 // Property buffers, from VirtualAlloc (zero-filled).
 struct PropertyBlockTraits {
     using Handle = void*;
@@ -39,17 +49,6 @@ std::string ErrorText(os::DWORD error) {
     return text;
 }
 
-bool EqualIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        const char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 'a' + 'A') : *a;
-        const char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 'a' + 'A') : *b;
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
-enum class IdMatch { Carries, DoesNot, Failed };
-
 bool SameIgnoringCase(const char* a, std::size_t length, const char* b) {
     for (std::size_t i = 0; i < length; ++i) {
         const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
@@ -59,44 +58,93 @@ bool SameIgnoringCase(const char* a, std::size_t length, const char* b) {
     return true;
 }
 
-// Whether the device carries id anywhere in its hardware-id list (exact bytes, or ignoring
-// case). The list is read with a size probe into an allocation of the reported size.
-// Failed: an error other than a short buffer or a missing list.
-IdMatch DeviceCarriesId(os::HDEVINFO set, os::DeviceInfoData* device, const char* id, bool ignoreCase = false) {
-    os::DWORD type = 0, required = 0;
-    if (os::Devices().SetupDiGetDeviceRegistryPropertyA(set, device, os::SPDRP_HARDWAREID, &type, nullptr, 0,
-                                                        &required)) {
-        return IdMatch::DoesNot;  // an empty list
+// How a walk matches a device's hardware-id list against one id.
+enum class IdRule {
+    FirstIgnoringCase,  // the list's first id, letters without case
+    AnyExact,           // any id of the list, byte for byte
+    AnyIgnoringCase,    // any id of the list, letters without case
+};
+
+enum class IdMatch { Carries, DoesNot, Failed };
+
+// Reads the hardware-id lists of a set's devices, one after the other, into one buffer that
+// grows to the largest list met, and matches each against an id by a rule.
+class CDeviceIds {
+public:
+    CDeviceIds(const char* id, IdRule rule) : m_id(id), m_idLength(std::strlen(id)), m_rule(rule) {}
+
+    // The buffer for the first list; false when it cannot be had.
+    bool Reserve() {
+        if (!m_block.IsValid()) m_block.Reset(os::Kernel().VirtualAlloc(m_usable + 2));
+        return m_block.IsValid();
     }
-    PropertyBlock block;
-    os::DWORD size = 0;
-    for (int read = 0;; ++read) {
-        const os::DWORD error = os::Kernel().GetLastError();
-        if (error == os::ERROR_INVALID_DATA) return IdMatch::DoesNot;
-        if (error != os::ERROR_INSUFFICIENT_BUFFER) return IdMatch::Failed;
-        if (read == MAX_PROPERTY_READS || required == 0 || required > MAX_PROPERTY_SIZE) return IdMatch::DoesNot;
-        block.Reset(os::Kernel().VirtualAlloc(required));
-        if (!block.IsValid()) return IdMatch::Failed;
-        size = required;
-        if (os::Devices().SetupDiGetDeviceRegistryPropertyA(set, device, os::SPDRP_HARDWAREID, &type,
-                                                            static_cast<os::BYTE*>(block.Get()), size, &required)) {
-            break;
+    // Failed: the list could not be read for another reason than its absence; OutOfMemory()
+    // tells whether the buffer could not grow.
+    IdMatch Match(os::HDEVINFO set, os::DeviceInfoData* device) {
+        m_outOfMemory = false;
+        os::DWORD type = 0, required = 0;
+        for (int read = 0;; ++read) {
+            if (!Reserve()) {
+                m_outOfMemory = true;
+                return IdMatch::Failed;
+            }
+            if (os::Devices().SetupDiGetDeviceRegistryPropertyA(set, device, os::SPDRP_HARDWAREID, &type,
+                                                                static_cast<os::BYTE*>(m_block.Get()), m_usable,
+                                                                &required)) {
+                break;
+            }
+            const os::DWORD error = os::Kernel().GetLastError();
+            if (error == os::ERROR_INVALID_DATA) return IdMatch::DoesNot;  // no list at all
+            if (error != os::ERROR_INSUFFICIENT_BUFFER) return IdMatch::Failed;
+            if (read + 1 == MAX_PROPERTY_READS || required <= m_usable || required > MAX_PROPERTY_SIZE) {
+                return IdMatch::DoesNot;
+            }
+            m_block.Reset();
+            m_usable = required;
         }
-    }
-    const char* list = static_cast<const char*>(block.Get());
-    const std::size_t used = required < size ? required : size;
-    const std::size_t idLength = std::strlen(id);
-    for (std::size_t at = 0; at < used;) {
-        const void* zero = std::memchr(list + at, '\0', used - at);
-        const std::size_t length = zero != nullptr ? static_cast<const char*>(zero) - (list + at) : used - at;
-        if (length == 0) break;
-        if (length == idLength &&
-            (ignoreCase ? SameIgnoringCase(list + at, length, id) : std::memcmp(list + at, id, length) == 0)) {
-            return IdMatch::Carries;
+        char* list = Text();
+        const os::DWORD used = required < m_usable ? required : m_usable;
+        list[used] = '\0';
+        list[used + 1] = '\0';
+        for (std::size_t at = 0; at < used;) {
+            const std::size_t length = std::strlen(list + at);
+            if (length == 0) break;
+            if (length == m_idLength && (m_rule == IdRule::AnyExact ? std::memcmp(list + at, m_id, length) == 0
+                                                                     : SameIgnoringCase(list + at, length, m_id))) {
+                return IdMatch::Carries;
+            }
+            if (m_rule == IdRule::FirstIgnoringCase) break;
+            at += length + 1;
         }
-        at += length + 1;
+        return IdMatch::DoesNot;
     }
-    return IdMatch::DoesNot;
+    bool OutOfMemory() const { return m_outOfMemory; }
+    // The buffer, at least HARDWARE_ID_BUFFER_SIZE bytes, for the caller's own use between reads.
+    char* Text() const { return static_cast<char*>(m_block.Get()); }
+
+private:
+    const char* m_id;
+    std::size_t m_idLength;
+    IdRule m_rule;
+    os::DWORD m_usable = HARDWARE_ID_BUFFER_SIZE;
+    PropertyBlock m_block;
+    bool m_outOfMemory = false;
+};
+
+// Calls visit(device) for each device of the set, at most MAX_DEVICES_LISTED (a set holds
+// what was there when it was made; the bound only guards a broken one), until visit returns
+// false. The enumeration's error, or 0 when it ran to the end of the set or visit stopped it.
+template <typename Visit>
+os::DWORD ForEachDevice(os::HDEVINFO set, Visit visit) {
+    os::DeviceInfoData device;
+    for (os::DWORD index = 0; index < MAX_DEVICES_LISTED; ++index) {
+        if (!os::Devices().SetupDiEnumDeviceInfo(set, index, &device)) {
+            const os::DWORD error = os::Kernel().GetLastError();
+            return error == os::ERROR_NO_MORE_ITEMS ? 0 : error;
+        }
+        if (!visit(&device)) return 0;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -106,9 +154,8 @@ int CInstaller::CopyOemInf(const char* infPath) {
 }
 
 int CInstaller::RemoveDevicesByHardwareId(const char* hardwareId) {
-    os::DWORD usable = HARDWARE_ID_BUFFER_SIZE;
-    PropertyBlock buffer(os::Kernel().VirtualAlloc(usable + 2));
-    if (!buffer.IsValid()) {
+    CDeviceIds ids(hardwareId, IdRule::FirstIgnoringCase);
+    if (!ids.Reserve()) {
         Log("failed on alloc()", ErrorText(os::Kernel().GetLastError()).c_str());
         return 0;
     }
@@ -125,61 +172,44 @@ int CInstaller::RemoveDevicesByHardwareId(const char* hardwareId) {
     }
 
     int result = 0;
-    os::DeviceInfoData device;
-    for (os::DWORD index = 0; os::Devices().SetupDiEnumDeviceInfo(set.Get(), index, &device); ++index) {
-        os::DWORD type = 0, required = 0;
-        bool read = false;
-        for (int attempt = 0; attempt < MAX_PROPERTY_READS; ++attempt) {
-            read = os::Devices().SetupDiGetDeviceRegistryPropertyA(set.Get(), &device, os::SPDRP_HARDWAREID, &type,
-                                                                   static_cast<os::BYTE*>(buffer.Get()), usable,
-                                                                   &required) != 0;
-            // The buffer only ever grows, so the instance id below always fits.
-            if (read || os::Kernel().GetLastError() != os::ERROR_INSUFFICIENT_BUFFER || type != os::REG_MULTI_SZ ||
-                required <= usable || required > MAX_PROPERTY_SIZE) {
-                break;
-            }
-            buffer.Reset(os::Kernel().VirtualAlloc(static_cast<std::size_t>(required) + 2));
-            if (!buffer.IsValid()) {
-                Log("failed on alloc()", ErrorText(os::Kernel().GetLastError()).c_str());
-                return result;
-            }
-            usable = required;
+    ForEachDevice(set.Get(), [&](os::DeviceInfoData* device) {
+        const IdMatch match = ids.Match(set.Get(), device);
+        if (match == IdMatch::Failed && ids.OutOfMemory()) {
+            Log("failed on alloc()", ErrorText(os::Kernel().GetLastError()).c_str());
+            return false;
         }
-        if (!read) continue;
-
-        char* ids = static_cast<char*>(buffer.Get());
-        const os::DWORD end = required < usable ? required : usable;
-        ids[end] = '\0';
-        ids[end + 1] = '\0';
-        if (!EqualIgnoringCase(ids, hardwareId)) continue;
+        // A device whose ids cannot be read is skipped without a word.
+        if (match != IdMatch::Carries) return true;
 
         // The instance id goes into the same buffer.
-        if (!os::Devices().SetupDiGetDeviceInstanceIdA(set.Get(), &device, ids, INSTANCE_ID_SIZE, nullptr)) {
-            ids[0] = '\0';
+        char* instance = ids.Text();
+        if (!os::Devices().SetupDiGetDeviceInstanceIdA(set.Get(), device, instance, INSTANCE_ID_SIZE, nullptr)) {
+            instance[0] = '\0';
         }
-        Log("Cleanup record... ", ids);
+        Log("Cleanup record... ", instance);
 
         os::RemoveDeviceParams params;
         params.header.size = sizeof(os::ClassInstallHeader);
         params.header.installFunction = os::DIF_REMOVE;
         params.scope = os::DI_REMOVEDEVICE_GLOBAL;
         params.hwProfile = 0;
-        if (!os::Devices().SetupDiSetClassInstallParamsA(set.Get(), &device, &params, sizeof params)) {
+        if (!os::Devices().SetupDiSetClassInstallParamsA(set.Get(), device, &params, sizeof params)) {
             Log("failed on SetupDiSetClassInstallParams()", ErrorText(os::Kernel().GetLastError()).c_str());
-            continue;
+            return true;
         }
-        if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device)) {
+        if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), device)) {
             Log("failed on SetupDiCallClassInstaller()", ErrorText(os::Kernel().GetLastError()).c_str());
-            continue;
+            return true;
         }
         os::DeviceInstallParams installParams;
-        if (os::Devices().SetupDiGetDeviceInstallParamsA(set.Get(), &device, &installParams) &&
+        if (os::Devices().SetupDiGetDeviceInstallParamsA(set.Get(), device, &installParams) &&
             (installParams.flags & (os::DI_NEEDRESTART | os::DI_NEEDREBOOT))) {
             RequireReboot("Reboot required to complete operation");
         } else {
             result = 1;
         }
-    }
+        return true;
+    });
     return result;
 }
 
@@ -188,12 +218,12 @@ void CInstaller::UninstallWdmDriver(const char* hardwareId) {
     os::DeviceInfoSet set(
         os::Devices().SetupDiGetClassDevsA(nullptr, nullptr, os::DIGCF_PRESENT | os::DIGCF_ALLCLASSES));
     if (!set.IsValid()) return;
-    os::DeviceInfoData device;
-    for (os::DWORD index = 0; os::Devices().SetupDiEnumDeviceInfo(set.Get(), index, &device); ++index) {
-        const IdMatch match = DeviceCarriesId(set.Get(), &device, hardwareId);
-        if (match == IdMatch::Failed) break;
-        if (match == IdMatch::Carries) os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device);
-    }
+    CDeviceIds ids(hardwareId, IdRule::AnyExact);
+    ForEachDevice(set.Get(), [&](os::DeviceInfoData* device) {
+        const IdMatch match = ids.Match(set.Get(), device);
+        if (match == IdMatch::Carries) os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), device);
+        return match != IdMatch::Failed;
+    });
 }
 
 os::DeviceInfoSet CInstaller::FindDeviceByHardwareId(const char* hardwareId, os::DeviceInfoData* device,
@@ -201,28 +231,29 @@ os::DeviceInfoSet CInstaller::FindDeviceByHardwareId(const char* hardwareId, os:
     os::DWORD ignored = 0;
     os::DWORD& error = searchError != nullptr ? *searchError : ignored;
     error = 0;
-    // A search that stops early says nothing about the devices it did not look at.
-    auto failed = [&error]() {
-        error = os::Kernel().GetLastError();
-        if (error == os::ERROR_SUCCESS) error = os::ERROR_GEN_FAILURE;
-        return os::DeviceInfoSet();
-    };
     os::DeviceInfoSet set(
         os::Devices().SetupDiGetClassDevsA(nullptr, nullptr, os::DIGCF_PRESENT | os::DIGCF_ALLCLASSES));
-    if (!set.IsValid()) return failed();
-    os::DeviceInfoData element;
-    for (os::DWORD index = 0;; ++index) {
-        if (!os::Devices().SetupDiEnumDeviceInfo(set.Get(), index, &element)) {
-            if (os::Kernel().GetLastError() == os::ERROR_NO_MORE_ITEMS) break;
-            return failed();
-        }
-        const IdMatch match = DeviceCarriesId(set.Get(), &element, hardwareId);
-        if (match == IdMatch::Failed) return failed();
-        if (match == IdMatch::Carries) {
-            if (device != nullptr) *device = element;
-            return set;
-        }
+    bool found = false;
+    if (set.IsValid()) {
+        CDeviceIds ids(hardwareId, IdRule::AnyExact);
+        const os::DWORD enumError = ForEachDevice(set.Get(), [&](os::DeviceInfoData* element) {
+            const IdMatch match = ids.Match(set.Get(), element);
+            if (match == IdMatch::Failed) {
+                error = os::Kernel().GetLastError();
+                if (error == os::ERROR_SUCCESS) error = os::ERROR_GEN_FAILURE;
+                return false;
+            }
+            found = match == IdMatch::Carries;
+            if (found && device != nullptr) *device = *element;
+            return !found;
+        });
+        if (found) return set;
+        if (enumError != 0) error = enumError;
+    } else {
+        error = os::Kernel().GetLastError();
     }
+    // A search that stops early says nothing about the devices it did not look at.
+    if (error == os::ERROR_SUCCESS && !set.IsValid()) error = os::ERROR_GEN_FAILURE;
     return os::DeviceInfoSet();
 }
 
@@ -235,15 +266,15 @@ std::unique_ptr<CExceptionEx> CInstaller::CreateRootDevice(const char* hardwareI
     os::Guid classGuid = {};
     char className[os::MAX_CLASS_NAME_LEN] = {};
     if (!os::Devices().SetupDiGetINFClassA(infPath, &classGuid, className, sizeof className, nullptr)) {
-        return failure(1788, os::Kernel().GetLastError());
+        return failure(LOCATION_INF_CLASS, os::Kernel().GetLastError());
     }
     os::DeviceInfoSet set(os::Devices().SetupDiCreateDeviceInfoList(&classGuid));
-    if (!set.IsValid()) return failure(1798, os::Kernel().GetLastError());
+    if (!set.IsValid()) return failure(LOCATION_DEVICE_LIST, os::Kernel().GetLastError());
 
     os::DeviceInfoData device;
     if (!os::Devices().SetupDiCreateDeviceInfoA(set.Get(), className, &classGuid, nullptr, os::DICD_GENERATE_ID,
                                                 &device)) {
-        return failure(1815, os::Kernel().GetLastError());
+        return failure(LOCATION_DEVICE_CREATE, os::Kernel().GetLastError());
     }
     // The id alone as a multi-string: its bytes, its terminator and the list's.
     std::string ids(hardwareId);
@@ -251,10 +282,10 @@ std::unique_ptr<CExceptionEx> CInstaller::CreateRootDevice(const char* hardwareI
     if (!os::Devices().SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, os::SPDRP_HARDWAREID,
                                                          reinterpret_cast<const os::BYTE*>(ids.data()),
                                                          static_cast<os::DWORD>(ids.size()))) {
-        return failure(1828, os::Kernel().GetLastError());
+        return failure(LOCATION_DEVICE_IDS, os::Kernel().GetLastError());
     }
     if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REGISTERDEVICE, set.Get(), &device)) {
-        return failure(1840, os::Kernel().GetLastError());
+        return failure(LOCATION_DEVICE_REGISTER, os::Kernel().GetLastError());
     }
     os::BOOL updated = 0;
     try {
@@ -268,7 +299,7 @@ std::unique_ptr<CExceptionEx> CInstaller::CreateRootDevice(const char* hardwareI
     if (!updated) {
         const os::DWORD error = os::Kernel().GetLastError();
         os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device);
-        return failure(1858, error);
+        return failure(LOCATION_DEVICE_DRIVER, error);
     }
     return nullptr;
 }
@@ -279,18 +310,18 @@ void CInstaller::InstallWdmDriver(const char* serviceName, const char* infPath, 
     os::DWORD searchError = 0;
     os::DeviceInfoSet existing = FindDeviceByHardwareId(hardwareId, nullptr, &searchError);
     // Not knowing whether the device is there is no reason to make a second one.
-    if (!existing.IsValid() && searchError != 0) ThrowEngineError(1880, searchError);
+    if (!existing.IsValid() && searchError != 0) ThrowEngineError(LOCATION_DEVICE_SEARCH, searchError);
     if (!existing.IsValid()) {
         if (std::unique_ptr<CExceptionEx> failure = CreateRootDevice(hardwareId, infPath, &rebootRequired)) {
             throw failure.release();
         }
-        m_journal[hardwareId] = JOURNAL_WDM_DEVICE;
+        m_journal.Record(hardwareId, JOURNAL_WDM_DEVICE);
     } else {
         existing.Reset();
         BackupServiceKey(serviceName);
         if (!os::Devices().UpdateDriverForPlugAndPlayDevicesA(hardwareId, infPath, os::INSTALLFLAG_FORCE,
                                                               &rebootRequired)) {
-            ThrowEngineError(1898);
+            ThrowEngineError(LOCATION_EXISTING_DRIVER);
         }
     }
     if (rebootRequired) RequireReboot();
@@ -306,39 +337,37 @@ int CInstaller::RemoveDevicesCarryingId(const char* hardwareId) {
         return 0;
     }
     int result = 1;
-    os::DeviceInfoData device;
-    // A set holds what was there when it was made; the bound only guards a broken one.
-    for (os::DWORD index = 0; index < MAX_DEVICES_LISTED; ++index) {
-        if (!os::Devices().SetupDiEnumDeviceInfo(set.Get(), index, &device)) {
-            const os::DWORD error = os::Kernel().GetLastError();
-            if (error == os::ERROR_NO_MORE_ITEMS) break;
-            Log("failed on SetupDiEnumDeviceInfo()", ErrorText(error).c_str());
-            return 0;
-        }
-        const IdMatch match = DeviceCarriesId(set.Get(), &device, hardwareId, true);
-        if (match == IdMatch::DoesNot) continue;
+    CDeviceIds ids(hardwareId, IdRule::AnyIgnoringCase);
+    const os::DWORD error = ForEachDevice(set.Get(), [&](os::DeviceInfoData* device) {
+        const IdMatch match = ids.Match(set.Get(), device);
+        if (match == IdMatch::DoesNot) return true;
         if (match == IdMatch::Failed) {
             // It may be one of ours: not knowing is not having removed it.
             Log("failed on SetupDiGetDeviceRegistryProperty()", ErrorText(os::Kernel().GetLastError()).c_str());
             result = 0;
-            continue;
+            return true;
         }
         char instance[INSTANCE_ID_SIZE] = {};
-        if (!os::Devices().SetupDiGetDeviceInstanceIdA(set.Get(), &device, instance, sizeof instance, nullptr)) {
+        if (!os::Devices().SetupDiGetDeviceInstanceIdA(set.Get(), device, instance, sizeof instance, nullptr)) {
             instance[0] = '\0';
         }
         instance[sizeof instance - 1] = '\0';
         Log("Cleanup record... ", instance);
-        if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), &device)) {
+        if (!os::Devices().SetupDiCallClassInstaller(os::DIF_REMOVE, set.Get(), device)) {
             Log("failed on SetupDiCallClassInstaller()", ErrorText(os::Kernel().GetLastError()).c_str());
             result = 0;
-            continue;
+            return true;
         }
         os::DeviceInstallParams installParams;
-        if (os::Devices().SetupDiGetDeviceInstallParamsA(set.Get(), &device, &installParams) &&
+        if (os::Devices().SetupDiGetDeviceInstallParamsA(set.Get(), device, &installParams) &&
             (installParams.flags & (os::DI_NEEDRESTART | os::DI_NEEDREBOOT))) {
             RequireReboot();
         }
+        return true;
+    });
+    if (error != 0) {
+        Log("failed on SetupDiEnumDeviceInfo()", ErrorText(error).c_str());
+        return 0;
     }
     return result;
 }

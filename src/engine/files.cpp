@@ -12,6 +12,15 @@
 
 namespace {
 
+// Where a file or directory operation fails (module 19).
+constexpr std::uint16_t LOCATION_BACKUP = 423;          // the copy of a file about to be overwritten
+constexpr std::uint16_t LOCATION_CREATE = 618;          // a new file
+constexpr std::uint16_t LOCATION_WRITE = 676;           // the content, new or overwritten
+constexpr std::uint16_t LOCATION_PENDING_CREATE = 640;  // the file beside one in use
+constexpr std::uint16_t LOCATION_PENDING_WRITE = 650;
+constexpr std::uint16_t LOCATION_PENDING_MOVE = 659;    // its move over the target at the next start
+constexpr std::uint16_t LOCATION_DIRECTORY = 723;
+
 std::string JoinPath(const char* dir, const char* name) {
     std::string path(dir);
     path += '\\';
@@ -67,8 +76,8 @@ std::string CInstaller::MakeTempFileName(const char* name, const char* dir) {
 void CInstaller::BackupFile(const char* name, const char* dir) {
     const std::string target = JoinPath(dir, name);
     const std::string backup = MakeTempFileName(name, dir) + ".backup";
-    if (!os::Files().CopyFileA(target.c_str(), backup.c_str(), 1)) ThrowEngineError(423);
-    m_fileBackups[target] = backup;
+    if (!os::Files().CopyFileA(target.c_str(), backup.c_str(), 1)) ThrowEngineError(LOCATION_BACKUP);
+    m_journal.RecordBackup(target, backup);
 }
 
 void CInstaller::InstallFile(const char* name, const char* dir, const void* data, std::uint32_t size) {
@@ -84,11 +93,11 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
         // deleted by a rollback as one of ours.
         os::KernelHandle file(
             os::Files().CreateFileA(target.c_str(), os::GENERIC_WRITE, 0, os::CREATE_NEW, os::FILE_ATTRIBUTE_NORMAL));
-        if (!file.IsValid()) ThrowEngineError(618);
+        if (!file.IsValid()) ThrowEngineError(LOCATION_CREATE);
         // Journalled before writing: a failed write still leaves the file to the rollback.
         RecordInstalledFile(target.c_str());
-        if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
-        m_placedFiles[target] = size;
+        if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(LOCATION_WRITE);
+        m_journal.RecordPlaced(target, size);
         return;
     }
 
@@ -96,8 +105,8 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
     {
         os::KernelHandle file(OpenTargetForWrite(target));
         if (file.IsValid()) {
-            if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(676);
-            m_placedFiles[target] = size;
+            if (!WriteWhole(file.Get(), data, size)) ThrowEngineError(LOCATION_WRITE);
+            m_journal.RecordPlaced(target, size);
             return;
         }
     }
@@ -105,23 +114,23 @@ void CInstaller::InstallFile(const char* name, const char* dir, const void* data
     // In use or read-only: the new content waits beside the target for the next start.
     const std::string temp = MakeTempFileName(name, dir);
     os::KernelHandle file(os::Files().CreateFileA(temp.c_str(), os::GENERIC_WRITE, 0, os::CREATE_NEW, NO_LINK_FOLLOWED));
-    if (!file.IsValid()) ThrowEngineError(640);
+    if (!file.IsValid()) ThrowEngineError(LOCATION_PENDING_CREATE);
     RecordInstalledFile(temp.c_str());
     std::uint16_t failedAt = 0;
     os::DWORD error = 0;
     if (!WriteWhole(file.Get(), data, size)) {
-        failedAt = 650;
+        failedAt = LOCATION_PENDING_WRITE;
         error = os::Kernel().GetLastError();
     }
     file.Reset();
     RequireReboot();
     if (!os::Files().MoveFileExA(temp.c_str(), target.c_str(),
                                  os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        failedAt = 659;
+        failedAt = LOCATION_PENDING_MOVE;
         error = os::Kernel().GetLastError();
     }
     if (failedAt != 0) ThrowEngineError(failedAt, error);
-    m_placedFiles[target] = size;  // it becomes the target at the next start
+    m_journal.RecordPlaced(target, size);  // it becomes the target at the next start
 }
 
 void CInstaller::CreateInstallDirectory(const char* path) {
@@ -134,11 +143,11 @@ void CInstaller::CreateInstallDirectory(const char* path) {
     }
     const os::DWORD error = os::Kernel().GetLastError();
     // A directory that was already there is never removed by a rollback.
-    if (error != os::ERROR_ALREADY_EXISTS) ThrowEngineError(723, error);
+    if (error != os::ERROR_ALREADY_EXISTS) ThrowEngineError(LOCATION_DIRECTORY, error);
 }
 
 void CInstaller::RemoveInstallFiles() {
-    for (const auto& [path, kind] : m_journal) {
+    for (const auto& [path, kind] : m_journal.Entries()) {
         if (kind != JOURNAL_FILE) continue;
         Log("RemoveInstallFiles: ", path.c_str());
         if (!os::Files().DeleteFileA(path.c_str())) {
@@ -149,24 +158,18 @@ void CInstaller::RemoveInstallFiles() {
 }
 
 void CInstaller::RollBackInstallFiles() {
-    for (auto it = m_fileBackups.begin(); it != m_fileBackups.end();) {
-        const std::string& target = it->first;
-        const std::string& backup = it->second;
+    m_journal.RestoreBackups([this](const std::string& target, const std::string& backup) {
         Log("RollBackInstallFiles: ", target.c_str());
-        if (os::Files().MoveFileExA(backup.c_str(), target.c_str(), os::MOVEFILE_REPLACE_EXISTING)) {
-            ++it;
-            continue;
-        }
+        if (os::Files().MoveFileExA(backup.c_str(), target.c_str(), os::MOVEFILE_REPLACE_EXISTING)) return true;
         os::Files().MoveFileExA(backup.c_str(), target.c_str(),
                                 os::MOVEFILE_REPLACE_EXISTING | os::MOVEFILE_DELAY_UNTIL_REBOOT);
         RequireReboot();
-        // The backup is now the only copy of the user's file: the commit must not delete it.
-        it = m_fileBackups.erase(it);
-    }
+        return false;
+    });
 }
 
 void CInstaller::RemoveInstallDirectories() {
-    for (const auto& [path, kind] : m_journal) {
+    for (const auto& [path, kind] : m_journal.Entries()) {
         if (kind == JOURNAL_DIRECTORY) os::Files().RemoveDirectoryA(path.c_str());
     }
 }

@@ -8,6 +8,12 @@
 
 namespace {
 
+// Where the engine's construction fails (module 19).
+constexpr std::uint16_t LOCATION_LOG_WRITER = 50;
+constexpr std::uint16_t LOCATION_NOT_ADMIN = 62;
+constexpr std::uint16_t LOCATION_SERVICE_MANAGER = 71;
+constexpr std::uint16_t LOCATION_PACKAGE_READER = 105;
+
 // The token-groups buffer, from VirtualAlloc.
 struct VirtualBlockTraits {
     using Handle = void*;
@@ -40,20 +46,20 @@ CInstaller::CInstaller(os::HANDLE logFile, int openPackage, int checkAdmin, int 
     : m_pRebootFlag(&m_rebootRequired) {
     // Members that exist when a step raises are released by their owners on the way out.
     m_pLog.reset(new (std::nothrow) CSetupLogApi(logFile));
-    if (!m_pLog) ThrowEngineError(50);
+    if (!m_pLog) ThrowEngineError(LOCATION_LOG_WRITER);
 
     if (captureSetupApiLog) m_pLog->StartCapture();
 
     if (checkAdmin && !IsUserAdmin()) {
         Log("Error: No such admin privilege");
-        ThrowEngineError(62, os::ERROR_PRIVILEGE_NOT_HELD);
+        ThrowEngineError(LOCATION_NOT_ADMIN, os::ERROR_PRIVILEGE_NOT_HELD);
     }
 
     m_hSCManager.Reset(os::Services().OpenSCManagerA(os::SC_MANAGER_ALL_ACCESS));
     if (!m_hSCManager.IsValid()) {
         const os::DWORD error = os::Kernel().GetLastError();
         Log("Error: Init Service Control Manager");
-        ThrowEngineError(71, error);
+        ThrowEngineError(LOCATION_SERVICE_MANAGER, error);
     }
 
     DetectOsKind();
@@ -62,7 +68,7 @@ CInstaller::CInstaller(os::HANDLE logFile, int openPackage, int checkAdmin, int 
     if (!m_pPackage) {
         const os::DWORD error = os::Kernel().GetLastError();
         Log("Error: Init installer");
-        ThrowEngineError(105, error);
+        ThrowEngineError(LOCATION_PACKAGE_READER, error);
     }
     if (m_pPackage->GetStatus() != PACK_OK) ThrowPackageStatus(m_pPackage->GetStatus());
 
@@ -81,11 +87,11 @@ CInstaller::~CInstaller() {
     // Backups still here were never committed: the run failed before its commit, or its
     // rollback could not put them back. They may be the only copies of the user's files, so
     // they are forgotten, never deleted.
-    m_fileBackups.clear();
-    m_serviceKeyBackups.clear();
+    m_journal.ForgetBackups();
+    m_services.ForgetKeyBackups();
     m_hSCManager.Reset();
-    m_journal.clear();
-    m_startedServices.clear();
+    m_journal.ForgetAll();
+    m_services.ForgetStarted();
     // The log writer goes first: it may still append the SetupAPI capture.
     m_pLog.reset();
     m_pPackage.reset();
@@ -114,17 +120,17 @@ void CInstaller::RequireReboot(const char* line) {
     Log(line);
 }
 
-void CInstaller::RecordInstalledFile(const char* path) { m_journal[path] = JOURNAL_FILE; }
+void CInstaller::RecordInstalledFile(const char* path) { m_journal.Record(path, JOURNAL_FILE); }
 
-void CInstaller::RecordCreatedDirectory(const char* path) { m_journal[path] = JOURNAL_DIRECTORY; }
+void CInstaller::RecordCreatedDirectory(const char* path) { m_journal.Record(path, JOURNAL_DIRECTORY); }
 
-void CInstaller::RecordStartedService(const char* name) { m_startedServices[name] = JOURNAL_STARTED_SERVICE; }
+void CInstaller::RecordStartedService(const char* name) { m_services.RecordStarted(name); }
 
-int CInstaller::WasServiceStarted(const char* name) const { return m_startedServices.count(name) != 0 ? 1 : 0; }
+int CInstaller::WasServiceStarted(const char* name) const { return m_services.WasStarted(name) ? 1 : 0; }
 
 void CInstaller::UninstallServicesAndDevices() {
     // A copy, so that a handler touching the journal cannot upset the walk.
-    const Journal records = m_journal;
+    const Journal records = m_journal.Entries();
     for (const auto& [key, kind] : records) {
         try {
             if (kind == JOURNAL_SERVICE) {
@@ -140,14 +146,14 @@ void CInstaller::UninstallServicesAndDevices() {
 
 void CInstaller::DiscardBackups() {
     // The commit never fails: a backup that cannot be deleted stays, whatever the reason.
-    for (const auto& [target, backup] : m_fileBackups) {
+    for (const auto& [target, backup] : m_journal.Backups()) {
         try {
             os::Files().DeleteFileA(backup.c_str());
         } catch (...) {
         }
     }
-    m_fileBackups.clear();
-    m_serviceKeyBackups.clear();
+    m_journal.ForgetBackups();
+    m_services.ForgetKeyBackups();
 }
 
 int CInstaller::IsUserAdmin() {

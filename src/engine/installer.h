@@ -10,29 +10,17 @@
 #include <vector>
 
 #include "engine/exception.h"
+#include "engine/journal.h"
+#include "engine/service_book.h"
 #include "log/setup_log.h"
 #include "package/packed_tools.h"
 #include "platform/platform.h"
-
-// What a journal record stands for (the value stored with each key).
-constexpr std::int32_t JOURNAL_DIRECTORY = 0;
-constexpr std::int32_t JOURNAL_FILE = 1;
-constexpr std::int32_t JOURNAL_STARTED_SERVICE = 3;
-constexpr std::int32_t JOURNAL_SERVICE = 4;
-constexpr std::int32_t JOURNAL_WDM_DEVICE = 5;
 
 // The engine's classification of the running Windows.
 constexpr std::int32_t OS_KIND_NONE = -1;
 constexpr std::int32_t OS_KIND_XP = 5;
 constexpr std::int32_t OS_KIND_VISTA = 6;
 constexpr std::int32_t OS_KIND_VISTA_SERVER = 8;
-
-// One value of a service's registry key, kept so that a rollback can write it back.
-struct SavedRegValue {
-    std::string name;
-    std::string data;  // exactly the bytes the registry returned
-    os::DWORD type = 0;
-};
 
 // What the uninstall entry says beyond its four basic values.
 struct UninstallEntryDetails {
@@ -46,10 +34,9 @@ struct UninstallEntryDetails {
 
 class CInstaller {
 public:
-    // Keys compare byte by byte: "C:\X" comes before "C:\a", a prefix before its extensions.
-    using Journal = std::map<std::string, std::int32_t>;
-    using FileBackups = std::map<std::string, std::string>;
-    using ServiceKeyBackups = std::map<std::string, std::vector<SavedRegValue>>;
+    using Journal = CJournal::Records;
+    using FileBackups = CJournal::FileBackups;
+    using ServiceKeyBackups = CServiceBook::KeyBackups;
 
     // logFile stays the caller's. Raises CExceptionEx; whatever was made before a failure
     // is released again.
@@ -87,10 +74,10 @@ public:
     std::int32_t* GetRebootFlag() const { return m_pRebootFlag; }
     bool IsRebootRequired() const { return *m_pRebootFlag != 0; }
 
-    const Journal& GetJournal() const { return m_journal; }
-    const Journal& GetStartedServices() const { return m_startedServices; }
-    const FileBackups& GetFileBackups() const { return m_fileBackups; }
-    const ServiceKeyBackups& GetServiceKeyBackups() const { return m_serviceKeyBackups; }
+    const Journal& GetJournal() const { return m_journal.Entries(); }
+    const Journal& GetStartedServices() const { return m_services.StartedServices(); }
+    const FileBackups& GetFileBackups() const { return m_journal.Backups(); }
+    const ServiceKeyBackups& GetServiceKeyBackups() const { return m_services.KeyBackupsHeld(); }
     CPackedTools& GetPackage() const { return *m_pPackage; }
     os::SC_HANDLE GetServiceManager() const { return m_hSCManager.Get(); }
 
@@ -142,8 +129,8 @@ public:
                        const char* loadOrderGroup, os::DWORD startType, const std::vector<std::string>* dependencies);
     static constexpr int SERVICE_DEFERRED = 2;
     // Services that could only be made after the next start, in the order they were met.
-    const std::vector<std::string>& GetDeferredServices() const { return m_deferredServices; }
-    // Saves the values of the service's key into m_serviceKeyBackups, once per key until
+    const std::vector<std::string>& GetDeferredServices() const { return m_services.Deferred(); }
+    // Saves the values of the service's key in the service book, once per key until
     // the store is emptied. A saved entry of type SAVED_VALUE_ABSENT stands for a setting
     // the key did not have.
     void BackupServiceKey(const char* name);
@@ -220,18 +207,15 @@ private:
     int CreateOrDefer(const char* name, os::ServiceHandle* created, Create create);
 
 protected:
+    // The engine's parts, each with its own small interface.
+    CJournal m_journal;
+    CServiceBook m_services;
+    os::ServiceHandle m_hSCManager;
+
+private:
     std::int32_t* m_pRebootFlag;
     std::int32_t m_osKind = OS_KIND_NONE;
     std::unique_ptr<CPackedTools> m_pPackage;
     std::unique_ptr<CSetupLogApi> m_pLog;
-    Journal m_journal;
-    Journal m_startedServices;              // name -> JOURNAL_STARTED_SERVICE
-    FileBackups m_fileBackups;              // target path -> backup path
-    ServiceKeyBackups m_serviceKeyBackups;  // subkey under HKEY_LOCAL_MACHINE -> its values
-    std::vector<std::string> m_deferredServices;
-    std::vector<std::string> m_stoppedServices;  // running ones this run stopped, in order
-    // Every target InstallFile wrote (new, replaced or replaced at the next start) -> its size.
-    std::map<std::string, std::uint32_t> m_placedFiles;
-    os::ServiceHandle m_hSCManager;
     std::int32_t m_rebootRequired = 0;
 };

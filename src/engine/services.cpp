@@ -9,6 +9,10 @@
 
 namespace {
 
+// Where starting a service fails (module 19).
+constexpr std::uint16_t LOCATION_START_NO_MANAGER = 2168;
+constexpr std::uint16_t LOCATION_START_OPEN = 2175;
+
 // Query, start, stop and reconfigure; deletion needs SERVICE_ALL_ACCESS.
 constexpr os::DWORD SERVICE_CONTROL_ACCESS = os::STANDARD_RIGHTS_REQUIRED | os::SERVICE_QUERY_CONFIG |
                                              os::SERVICE_CHANGE_CONFIG | os::SERVICE_QUERY_STATUS |
@@ -101,7 +105,7 @@ int CInstaller::StopInstalledService(const char* name) {
         return 0;
     }
     // A service of the previous installation that a failed run stopped is started again.
-    if (m_journal.find(name) == m_journal.end()) m_stoppedServices.push_back(name);
+    if (!m_journal.Holds(name)) m_services.RecordStopped(name);
     // Still stopping after the last poll counts as stopped: it ends on its own.
     WaitForStop(service.Get(), STOP_POLLS);
     return 1;
@@ -109,9 +113,8 @@ int CInstaller::StopInstalledService(const char* name) {
 
 void CInstaller::RestartStoppedServices() {
     // Last stopped, first started: a driver a service depends on was stopped after it.
-    for (auto it = m_stoppedServices.rbegin(); it != m_stoppedServices.rend(); ++it) {
-        const std::string& name = *it;
-        if (m_journal.count(name) != 0) continue;  // this run's own, taken away by the rollback
+    m_services.TakeStoppedLastFirst([this](const std::string& name) {
+        if (m_journal.Holds(name)) return;  // this run's own, taken away by the rollback
         try {
             Log("Start Installed Service: ", name.c_str());
             os::ServiceHandle service(
@@ -120,15 +123,14 @@ void CInstaller::RestartStoppedServices() {
         } catch (...) {
             // A rollback does its best for every service and goes on.
         }
-    }
-    m_stoppedServices.clear();
+    });
 }
 
 int CInstaller::StartInstalledService(const char* name) {
     Log("Start Installed Service: ", name);
-    if (!m_hSCManager.IsValid()) ThrowEngineError(2168);
+    if (!m_hSCManager.IsValid()) ThrowEngineError(LOCATION_START_NO_MANAGER);
     os::ServiceHandle service(os::Services().OpenServiceA(m_hSCManager.Get(), name, SERVICE_CONTROL_ACCESS));
-    if (!service.IsValid()) ThrowEngineError(2175);
+    if (!service.IsValid()) ThrowEngineError(LOCATION_START_OPEN);
 
     // Starting over a running copy completes only after a restart.
     if (IsRunning(service.Get())) RequireReboot();
@@ -176,7 +178,7 @@ int CInstaller::InstallDriver(const char* imagePath, const char* name, const cha
                                              nullptr, nullptr, nullptr, nullptr, nullptr);
     });
     if (made != 1) return made;
-    m_journal[name] = JOURNAL_SERVICE;
+    m_journal.Record(name, JOURNAL_SERVICE);
     return 1;
 }
 
@@ -230,7 +232,7 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
     });
     if (made != 1) return made;
     // Journalled at once: whatever happens to the calls below, the rollback knows of it.
-    m_journal[name] = JOURNAL_SERVICE;
+    m_journal.Record(name, JOURNAL_SERVICE);
     // Compatibility step: some service managers (Wine's) store garbage after the first
     // dependency on create. Setting the same list once more stores it exactly; where the
     // create was right it changes nothing, and its result is not examined.
@@ -245,7 +247,7 @@ int CInstaller::InstallService(const char* imagePath, const char* name, const ch
 
 void CInstaller::ForgetMarkedService(const char* name) {
     // Its key goes with it: there is nothing of it for a rollback to write back.
-    m_serviceKeyBackups.erase(std::string(SERVICES_KEY) + name);
+    m_services.ForgetKey(std::string(SERVICES_KEY) + name);
 }
 
 int CInstaller::AwaitServiceDeletion(const char* name) {
@@ -272,7 +274,7 @@ int CInstaller::DeferUnlessDeleted(const char* name) {
     // It goes with the next start; the installation makes it anew after that.
     Log("Warning: Service marked for delete!");
     RequireReboot();
-    m_deferredServices.push_back(name);
+    m_services.RecordDeferred(name);
     return SERVICE_DEFERRED;
 }
 
@@ -280,7 +282,7 @@ void CInstaller::BackupServiceKey(const char* name) {
     const std::string subKey = std::string(SERVICES_KEY) + name;
     // The first backup of a run holds what the key had before the installation touched it;
     // a later one would only hold values this run already changed.
-    if (m_serviceKeyBackups.count(subKey) != 0) return;
+    if (m_services.HasKeyBackup(subKey)) return;
 
     os::RegKey key;
     if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::KEY_QUERY_VALUE, key.Receive()) !=
@@ -337,11 +339,11 @@ void CInstaller::BackupServiceKey(const char* name) {
             values.push_back(std::move(absent));
         }
     }
-    m_serviceKeyBackups[subKey] = std::move(values);
+    m_services.SaveKey(subKey, std::move(values));
 }
 
 void CInstaller::RestoreServiceKeys() {
-    for (const auto& [subKey, values] : m_serviceKeyBackups) {
+    for (const auto& [subKey, values] : m_services.KeyBackupsHeld()) {
         os::RegKey key;
         if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, subKey.c_str(), os::KEY_ALL_ACCESS, key.Receive()) !=
             static_cast<os::LONG>(os::ERROR_SUCCESS)) {
@@ -358,7 +360,7 @@ void CInstaller::RestoreServiceKeys() {
             }
         }
     }
-    m_serviceKeyBackups.clear();
+    m_services.ForgetKeyBackups();
 }
 
 int CInstaller::UninstallService(const char* name) {

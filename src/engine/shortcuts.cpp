@@ -6,6 +6,16 @@
 
 namespace {
 
+// Where making a shell link fails (module 19).
+constexpr std::uint16_t LOCATION_LINK_APARTMENT = 807;
+constexpr std::uint16_t LOCATION_LINK_CREATE = 815;
+constexpr std::uint16_t LOCATION_LINK_PERSIST = 819;
+constexpr std::uint16_t LOCATION_LINK_PATH = 823;
+constexpr std::uint16_t LOCATION_LINK_DESCRIPTION = 829;
+constexpr std::uint16_t LOCATION_LINK_FOLDER = 841;
+constexpr std::uint16_t LOCATION_LINK_ICON = 846;
+constexpr std::uint16_t LOCATION_LINK_SAVE = 857;
+
 const char* const UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char* const INTERNET_SHORTCUT_HEADER = "[InternetShortcut]\r\nURL=";
 
@@ -69,21 +79,21 @@ void CInstaller::CreateShortcut(const char* targetName, const char* targetDir, c
     if (existed) BackupFile((std::string(OrEmpty(shortcutName)) + ".lnk").c_str(), OrEmpty(shortcutDir));
 
     os::ComApartment apartment;
-    Check(apartment.Initialize(), 807);
+    Check(apartment.Initialize(), LOCATION_LINK_APARTMENT);
     // Declared after the apartment and in this order, so that every path releases the
     // IPersistFile, then the IShellLinkA, then uninitialises COM.
     os::ShellLinkPtr link;
     os::PersistFilePtr file;
     os::IShell& shell = os::Shell();
 
-    Check(shell.CreateShellLink(link.Receive()), 815);
-    Check(shell.QueryPersistFile(link.Get(), file.Receive()), 819);
-    Check(shell.SetPath(link.Get(), targetPath.c_str()), 823);
-    if (shortcutName != nullptr) Check(shell.SetDescription(link.Get(), shortcutName), 829);
+    Check(shell.CreateShellLink(link.Receive()), LOCATION_LINK_CREATE);
+    Check(shell.QueryPersistFile(link.Get(), file.Receive()), LOCATION_LINK_PERSIST);
+    Check(shell.SetPath(link.Get(), targetPath.c_str()), LOCATION_LINK_PATH);
+    if (shortcutName != nullptr) Check(shell.SetDescription(link.Get(), shortcutName), LOCATION_LINK_DESCRIPTION);
     if (arguments != nullptr) shell.SetArguments(link.Get(), arguments);  // its result does not matter
-    Check(shell.SetWorkingDirectory(link.Get(), OrEmpty(targetDir)), 841);
-    Check(shell.SetIconLocation(link.Get(), targetPath.c_str(), 0), 846);
-    Check(shell.Save(file.Get(), shortcutPath.c_str(), 0), 857);
+    Check(shell.SetWorkingDirectory(link.Get(), OrEmpty(targetDir)), LOCATION_LINK_FOLDER);
+    Check(shell.SetIconLocation(link.Get(), targetPath.c_str(), 0), LOCATION_LINK_ICON);
+    Check(shell.Save(file.Get(), shortcutPath.c_str(), 0), LOCATION_LINK_SAVE);
 
     if (!existed) RecordInstalledFile(shortcutPath.c_str());
 }
@@ -119,9 +129,7 @@ void CInstaller::WriteUninstallEntry(const char* keyName, const char* installDir
     SetDword(key.Get(), "NoRepair", 1);
     // Windows guesses a size for a program without one, often wildly: this is what the run
     // really wrote, in KiB, rounded up.
-    std::uint64_t bytes = 0;
-    for (const auto& placed : m_placedFiles) bytes += placed.second;
-    const std::uint64_t kib = (bytes + 1023) / 1024;
+    const std::uint64_t kib = (m_journal.PlacedBytes() + 1023) / 1024;
     SetDword(key.Get(), "EstimatedSize", kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<os::DWORD>(kib));
     SetString(key.Get(), "InstallDate", LocalDate());
     SetString(key.Get(), "URLInfoAbout", OrEmpty(details->webAddress));

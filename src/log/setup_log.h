@@ -38,5 +38,11 @@ private:
     char* m_setupApiLogPath;  // 520-byte buffer while the capture runs
 };
 
-// printf-style text to the debugger's output, at most 511 characters.
+// printf-style text to the debugger's output, at most 511 characters. Formatted by
+// vsnprintf, which is msvcrt's in the setup programs: the format is checked as it reads it.
+#if defined(__MINGW32__) && !defined(__clang__)
+__attribute__((format(ms_printf, 1, 2)))
+#else
+__attribute__((format(printf, 1, 2)))
+#endif
 void DebugTrace(const char* format, ...);

@@ -657,8 +657,7 @@ void CInstallProcess::RecordProvidedFiles() {
         if (!ResolveEditionFolder(file.folder, GetOptions().targetFolder, &folder)) continue;
         const std::string path = JoinPath(folder, InstalledName(file));
         // Only what this run created; an earlier run's record stays as it is.
-        const auto record = m_journal.find(path);
-        if (record == m_journal.end() || record->second != JOURNAL_FILE) continue;
+        if (!m_journal.HoldsFile(path)) continue;
         std::string digest;
         // Without a record the uninstaller keeps the file, which is the safe side.
         if (FileDigest(path.c_str(), &digest)) WriteUninstallValue(info.uninstallKeyName, file.digestValue, digest);
@@ -682,9 +681,7 @@ bool CInstallProcess::FindEntry(const char* entry, PackedFile* file) const {
 
 void CInstallProcess::ForgetCreatedFile(const char* dir, const char* name) {
     const std::string path = JoinPath(dir, name);
-    const auto record = m_journal.find(path);
-    if (record == m_journal.end() || record->second != JOURNAL_FILE) return;
-    if (os::Files().DeleteFileA(path.c_str())) m_journal.erase(record);
+    if (m_journal.HoldsFile(path) && os::Files().DeleteFileA(path.c_str())) m_journal.ForgetFile(path);
 }
 
 std::string CInstallProcess::ErrorTextOrNothing(const CExceptionEx& error) const {

@@ -307,8 +307,8 @@ TEST_F(EngineJournal, CommitDeletesBackupsAndForgetsSavedServiceValuesButKeepsTh
     engine.BackupFile("b.dll", "C:\\Program Files\\Tsp");
     engine.RecordInstalledFile("C:\\Program Files\\Tsp\\c.dll");
     engine.RecordStartedService("TspRdpSvc");
-    engine.m_serviceKeyBackups["SYSTEM\\CurrentControlSet\\Services\\TspRdpSvc"] = {
-        {"Start", std::string("\x02\0\0\0", 4), 4}};
+    engine.m_services.SaveKey("SYSTEM\\CurrentControlSet\\Services\\TspRdpSvc",
+                              {{"Start", std::string("\x02\0\0\0", 4), 4}});
     ASSERT_EQ(machine.files.ListFilesUnder("C:\\Program Files\\Tsp").size(), 4u);
 
     engine.DiscardBackups();
@@ -346,9 +346,9 @@ TEST_F(EngineJournal, PhaseOneTakesAwayCreatedServicesAndRootDevicesOnly) {
     const auto filesBefore = MachineState();
 
     CTestInstaller& engine = Make();
-    engine.m_journal["TspRdpSvc"] = JOURNAL_SERVICE;
-    engine.m_journal["tspvdbus"] = JOURNAL_SERVICE;
-    engine.m_journal["*tspvdbusDevice"] = JOURNAL_WDM_DEVICE;
+    engine.m_journal.Record("TspRdpSvc", JOURNAL_SERVICE);
+    engine.m_journal.Record("tspvdbus", JOURNAL_SERVICE);
+    engine.m_journal.Record("*tspvdbusDevice", JOURNAL_WDM_DEVICE);
     engine.RecordInstalledFile("C:\\Tsp\\tspusb.dll");
     engine.RecordCreatedDirectory("C:\\Tsp");
     const CInstaller::Journal journal = engine.GetJournal();

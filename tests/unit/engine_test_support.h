@@ -46,12 +46,12 @@ std::optional<Raised> RaisedBy(Call&& call) {
     return std::nullopt;
 }
 
-// Gives tests the engine's protected stores.
+// Gives tests the engine's parts.
 class CTestInstaller : public CInstaller {
 public:
     using CInstaller::CInstaller;
     using CInstaller::m_journal;
-    using CInstaller::m_serviceKeyBackups;
+    using CInstaller::m_services;
 };
 
 class EngineTest : public ::testing::Test {

@@ -5,26 +5,30 @@
 
 namespace os {
 
+namespace {
+// At namespace scope: function-local statics would need guards (docs/build.md).
+Win32Kernel g_kernel;
+Win32Files g_files;
+Win32Registry g_registry;
+Win32Security g_security;
+Win32Services g_services;
+Win32Devices g_devices;
+Win32Shell g_shell;
+Win32Processes g_processes;
+Win32Firewall g_firewall;
+}  // namespace
+
 void UseWin32() {
-    static Win32Kernel kernel;
-    static Win32Files files;
-    static Win32Registry registry;
-    static Win32Security security;
-    static Win32Services services;
-    static Win32Devices devices;
-    static Win32Shell shell;
-    static Win32Processes processes;
-    static Win32Firewall firewall;
     Platform platform;
-    platform.kernel = &kernel;
-    platform.files = &files;
-    platform.registry = &registry;
-    platform.security = &security;
-    platform.services = &services;
-    platform.devices = &devices;
-    platform.shell = &shell;
-    platform.processes = &processes;
-    platform.firewall = &firewall;
+    platform.kernel = &g_kernel;
+    platform.files = &g_files;
+    platform.registry = &g_registry;
+    platform.security = &g_security;
+    platform.services = &g_services;
+    platform.devices = &g_devices;
+    platform.shell = &g_shell;
+    platform.processes = &g_processes;
+    platform.firewall = &g_firewall;
     Install(platform);
 }
 

@@ -8,8 +8,10 @@ public:
     const EditionInfo& Info() const override { return SERVER_TABLE; }
 };
 
-const CServerEdition SERVER_EDITION{};
+// A constant object at namespace scope: the program entries only keep its address. Not a
+// function-local static: the setup code has none that need a guard (docs/build.md).
+const CServerEdition g_edition{};
 
 }  // namespace
 
-const CEdition& ServerEdition() { return SERVER_EDITION; }
+const CEdition& ServerEdition() { return g_edition; }

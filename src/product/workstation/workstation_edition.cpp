@@ -23,8 +23,10 @@ public:
     }
 };
 
-const CWorkstationEdition WORKSTATION_EDITION{};
+// A constant object at namespace scope: the program entries only keep its address. Not a
+// function-local static: the setup code has none that need a guard (docs/build.md).
+const CWorkstationEdition g_edition{};
 
 }  // namespace
 
-const CEdition& WorkstationEdition() { return WORKSTATION_EDITION; }
+const CEdition& WorkstationEdition() { return g_edition; }
