@@ -207,48 +207,69 @@ void CInstallProcess::RunInstallSteps() {
 }
 
 bool CInstallProcess::Rollback() {
+    // The rows in their order: progress position (-1: left as it is), step target and text,
+    // the operation (null: none) and the pause after it. Each row does its best; the next one
+    // runs whatever the one before met. One loop, so that the rows share one body.
+    struct Row {
+        std::int32_t position;
+        std::int32_t target;
+        std::int32_t code;
+        void (CInstallProcess::*operation)();
+        os::DWORD pause;
+    };
+    constexpr Row ROWS[] = {
+        {-1, 40, PROGRESS_REMOVING_SERVICES, nullptr, 500},
+        {40, 35, PROGRESS_REMOVING_SERVICES, &CInstallProcess::UninstallServicesAndDevices, 500},
+        {27, 25, PROGRESS_CLEARING_REGISTRY, &CInstallProcess::RollBackRegistry, 500},
+        {16, 15, PROGRESS_DELETING_FILES, &CInstallProcess::RemoveInstallFiles, 500},
+        {11, 10, PROGRESS_RESTORING_FILES, &CInstallProcess::RollBackInstallFiles, 500},
+        {-1, 1, PROGRESS_DELETING_DIRECTORY, &CInstallProcess::RemoveInstallDirectories, 1000},
+    };
+    constexpr std::size_t ROW_DELETING_FILES = 3;
+    constexpr std::size_t ROW_RESTORING_FILES = 4;
+    constexpr std::size_t ROW_DELETING_DIRECTORY = 5;
+
     IInstallHost& app = *m_pApp;
     bool complete = true;
-    // Each row does its best; the next one runs whatever the one before met.
-    auto row = [&](std::int32_t position, std::int32_t target, std::int32_t code, auto operation,
-                   os::DWORD pause) {
-        Attempt([&] {
-            if (position >= 0) app.SetProgressPosition(position);
-            app.SetProgressStep(target, code);
-        });
-        if (!Attempt(operation)) complete = false;
-        Pause(pause);
-    };
-
+    std::string citrixProgram;
+    bool citrixReplaced = false;
+    bool citrixRestored = false;
     Pause(2000);
-    row(-1, 40, PROGRESS_REMOVING_SERVICES, [] {}, 500);
-    row(40, 35, PROGRESS_REMOVING_SERVICES, [this] { UninstallServicesAndDevices(); }, 500);
-    row(27, 25, PROGRESS_CLEARING_REGISTRY, [this] {
-        RestoreServiceKeys();
-        if (m_resumeScheduled) {
-            os::RegKey runOnce;
-            if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, os::KEY_WRITE, runOnce.Receive()) ==
-                static_cast<os::LONG>(os::ERROR_SUCCESS)) {
-                os::Registry().RegDeleteValueA(runOnce.Get(), ResumeValueName().c_str());
-            } else {
-                runOnce.Release();
-            }
-            m_resumeScheduled = false;
+    for (std::size_t index = 0; index < sizeof ROWS / sizeof ROWS[0]; ++index) {
+        const Row& row = ROWS[index];
+        if (index == ROW_DELETING_FILES) {
+            // The support installer is still in the target folder: files go only below.
+            if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
+        } else if (index == ROW_RESTORING_FILES) {
+            // A backup whose return waits for the next start is forgotten by the phase below.
+            if (m_citrixProgramBefore) citrixProgram = CitrixProgramPath();
+            citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
+        } else if (index == ROW_DELETING_DIRECTORY) {
+            citrixRestored = !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
         }
-    }, 500);
-    // The support installer is still in the target folder: files go only below.
-    if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
-    row(16, 15, PROGRESS_DELETING_FILES, [this] { RemoveInstallFiles(); }, 500);
-    // A backup whose return waits for the next start is forgotten by the phase below.
-    const std::string citrixProgram = m_citrixProgramBefore ? CitrixProgramPath() : std::string();
-    const bool citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
-    row(11, 10, PROGRESS_RESTORING_FILES, [this] { RollBackInstallFiles(); }, 500);
-    const bool citrixRestored =
-        !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
-    row(-1, 1, PROGRESS_DELETING_DIRECTORY, [this] { RemoveInstallDirectories(); }, 1000);
+        Attempt([&] {
+            if (row.position >= 0) app.SetProgressPosition(row.position);
+            app.SetProgressStep(row.target, row.code);
+        });
+        if (row.operation != nullptr && !Attempt([&] { (this->*row.operation)(); })) complete = false;
+        Pause(row.pause);
+    }
     if (!Attempt([&] { RestorePreviousInstallation(citrixRestored); })) complete = false;
     Attempt([&] { app.SetProgressStep(0, PROGRESS_FINISHING); });
     return complete;
+}
+
+void CInstallProcess::RollBackRegistry() {
+    RestoreServiceKeys();
+    if (!m_resumeScheduled) return;
+    os::RegKey runOnce;
+    if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, os::KEY_WRITE, runOnce.Receive()) ==
+        static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        os::Registry().RegDeleteValueA(runOnce.Get(), ResumeValueName().c_str());
+    } else {
+        runOnce.Release();
+    }
+    m_resumeScheduled = false;
 }
 
 void CInstallProcess::RestorePreviousInstallation(bool citrixProgramRestored) {

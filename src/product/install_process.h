@@ -72,6 +72,9 @@ public:
     void RunInstallSteps();
     // True when every row ran to its end.
     bool Rollback();
+    // The rollback's registry row: the service keys as they were, the resumed run's RunOnce
+    // value taken away.
+    void RollBackRegistry();
     // When services could only be made after the next start (they were still marked for
     // deletion): this installer runs once more then, silently, from a copy that lives until it
     // has run, in a new folder of <Windows>\Temp that only administrators can change. Folder
