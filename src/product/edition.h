@@ -13,6 +13,7 @@
 #include "tsp_version.h"
 
 class CInstallProcess;
+struct PackedFile;
 
 // The product's version (the build's project version) and maker, as the uninstall entry
 // and the running-product check show them.
@@ -187,12 +188,31 @@ public:
     // The one step that is code of its own: before anything is installed. Raises
     // CExceptionEx on failure; does nothing unless the edition has such a step.
     virtual void RemoveStaleStubDevice(CInstallProcess& process) const;
+    // What the rows of devices with a driver and of files with a digest value need beyond
+    // copying: an edition with such rows links the code for them through these, one without
+    // links none of it. The driver step binds the devices after staging the INF files; the
+    // system file step hands over each digest row's file found in the package, and the
+    // uninstall entry's step asks for the digests of what was placed.
+    virtual void BindDevices(CInstallProcess&) const {}
+    virtual void PlaceProvidedFile(CInstallProcess&, const EditionFile&, const std::string&, const PackedFile&) const {}
+    virtual void RecordProvidedFiles(CInstallProcess&) const {}
 
 protected:
     ~CEdition() = default;  // editions are constant objects, never deleted through this
 };
 
 inline void CEdition::RemoveStaleStubDevice(CInstallProcess&) const {}
+
+// An edition seen through its table alone, as the uninstaller sees it: it links none of the
+// install steps' code.
+class CEditionTable final : public CEdition {
+public:
+    constexpr explicit CEditionTable(const EditionInfo& info) : m_info(info) {}
+    const EditionInfo& Info() const override { return m_info; }
+
+private:
+    const EditionInfo& m_info;
+};
 
 // ---- what the install steps and the uninstaller share ---------------------------------------
 

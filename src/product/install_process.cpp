@@ -428,7 +428,12 @@ void CInstallProcess::InstallDrivers() {
             ThrowException(INSTALL_PROCESS_MODULE, package.failedLocation);
         }
     }
-    for (const EditionDevice& device : info.devices) {
+    m_edition.BindDevices(*this);
+}
+
+void CInstallProcess::BindTableDevices() {
+    const std::string target = GetOptions().targetFolder + "\\";
+    for (const EditionDevice& device : GetEditionInfo().devices) {
         if (device.driver != nullptr) InstallWdmDriver(device.driver, (target + device.inf).c_str(), device.hardwareId);
     }
 }
@@ -465,21 +470,25 @@ void CInstallProcess::InstallStepFiles(EditionStep step, const std::string& syst
                 folder = GetOptions().targetFolder;
                 break;
         }
-        const char* name = InstalledName(file);
-        if (file.digestValue == nullptr) {
-            InstallFile(name, folder.c_str(), content.content, content.size);
-            continue;
+        if (file.digestValue != nullptr) {
+            m_edition.PlaceProvidedFile(*this, file, folder, content);
+        } else {
+            InstallFile(InstalledName(file), folder.c_str(), content.content, content.size);
         }
-        // Windows' own copy is never replaced, and not placing one is no failure.
-        os::FindData found;
-        if (os::FindHandle(os::Files().FindFirstFileA((folder + "\\" + name).c_str(), &found)).IsValid()) continue;
-        try {
-            InstallFile(name, folder.c_str(), content.content, content.size);
-        } catch (CExceptionEx* e) {
-            std::unique_ptr<CExceptionEx> error(e);
-            // A half-written system file must not stay.
-            ForgetCreatedFile(folder.c_str(), name);
-        }
+    }
+}
+
+void CInstallProcess::PlaceIfMissing(const EditionFile& file, const std::string& folder, const PackedFile& content) {
+    const char* name = InstalledName(file);
+    // Windows' own copy is never replaced, and not placing one is no failure.
+    os::FindData found;
+    if (os::FindHandle(os::Files().FindFirstFileA((folder + "\\" + name).c_str(), &found)).IsValid()) return;
+    try {
+        InstallFile(name, folder.c_str(), content.content, content.size);
+    } catch (CExceptionEx* e) {
+        std::unique_ptr<CExceptionEx> error(e);
+        // A half-written system file must not stay.
+        ForgetCreatedFile(folder.c_str(), name);
     }
 }
 
@@ -623,7 +632,7 @@ void CInstallProcess::RegisterUninstall() {
     Attempt([&] {
         WriteUninstallEntry(info.uninstallKeyName, options.targetFolder.c_str(), options.startMenuFolder.c_str(),
                             info.uninstallerName, info.displayName, &details);
-        RecordProvidedFiles();
+        m_edition.RecordProvidedFiles(*this);
     });
 }
 

@@ -67,7 +67,6 @@ public:
     // The uninstall entry; then, for each file this run placed only because Windows lacked
     // it, the MD5 of what it placed (RecordProvidedFiles). Never fails.
     void RegisterUninstall();
-    void RecordProvidedFiles();
 
     void RunInstallSteps();
     // True when every row ran to its end.
@@ -98,6 +97,13 @@ public:
     int IsVistaOrLater() const { return m_vistaOrLater != 0 ? 1 : 0; }
     // The entry's content, or false when the package has no such entry.
     bool FindEntry(const char* entry, PackedFile* file) const;
+    // For an edition whose table has such rows (CEdition): binds the present devices of each
+    // device row with a driver to it (a root device where there is none); places file into
+    // folder only when Windows lacks it there, its failure no failure; records the MD5 of
+    // each such file this run placed in the uninstall entry.
+    void BindTableDevices();
+    void PlaceIfMissing(const EditionFile& file, const std::string& folder, const PackedFile& content);
+    void RecordProvidedFiles();
     // String 44 filled in for error; empty when even that cannot be had (out of memory).
     std::string ErrorTextOrNothing(const CExceptionEx& error) const;
     // A string-table text with %.8x placeholders filled with the error's code and arg0.
