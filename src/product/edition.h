@@ -196,6 +196,9 @@ public:
     virtual void BindDevices(CInstallProcess&) const {}
     virtual void PlaceProvidedFile(CInstallProcess&, const EditionFile&, const std::string&, const PackedFile&) const {}
     virtual void RecordProvidedFiles(CInstallProcess&) const {}
+    // The Citrix support installer's run (register 1: its registration, 0: its removal), for
+    // an edition whose table has the step.
+    virtual void RunCitrixSupport(CInstallProcess&, int /*registerDll*/) const {}
 
 protected:
     ~CEdition() = default;  // editions are constant objects, never deleted through this

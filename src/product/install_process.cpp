@@ -440,7 +440,7 @@ void CInstallProcess::BindTableDevices() {
 
 void CInstallProcess::InstallStepFiles(EditionStep step, const std::string& systemFolder) {
     std::string wow64;
-    bool wow64Asked = false, wow64Found = false;
+    int wow64Found = -1;  // asked once per step, when a row first needs it
     for (const EditionFile& file : GetEditionInfo().files) {
         if (file.step != step || !Applies(file.when)) continue;
         // The entry first: one the step needs is missed even where its folder is not there.
@@ -449,26 +449,16 @@ void CInstallProcess::InstallStepFiles(EditionStep step, const std::string& syst
             if (file.missingLocation == 0) continue;
             ThrowException(INSTALL_PROCESS_MODULE, file.missingLocation);
         }
-        std::string folder;
-        switch (file.folder) {
-            case EditionFolder::System:
-                folder = systemFolder;
-                break;
-            case EditionFolder::Drivers:
-                folder = systemFolder + "\\Drivers";
-                break;
-            case EditionFolder::Wow64:
-                // Only a 64-bit Windows has one; asked once per step.
-                if (!wow64Asked) {
-                    wow64Asked = true;
-                    wow64Found = ResolveEditionFolder(EditionFolder::Wow64, std::string(), &wow64);
-                }
-                if (!wow64Found) continue;
-                folder = wow64;
-                break;
-            case EditionFolder::Target:
-                folder = GetOptions().targetFolder;
-                break;
+        std::string folder = systemFolder;
+        if (file.folder == EditionFolder::Drivers) {
+            folder += "\\Drivers";
+        } else if (file.folder == EditionFolder::Target) {
+            folder = GetOptions().targetFolder;
+        } else if (file.folder == EditionFolder::Wow64) {
+            // Only a 64-bit Windows has one.
+            if (wow64Found < 0) wow64Found = ResolveEditionFolder(EditionFolder::Wow64, std::string(), &wow64) ? 1 : 0;
+            if (wow64Found == 0) continue;
+            folder = wow64;
         }
         if (file.digestValue != nullptr) {
             m_edition.PlaceProvidedFile(*this, file, folder, content);
@@ -569,9 +559,9 @@ bool CInstallProcess::Resume() {
 void CInstallProcess::InstallMainService() {
     const EditionInfo& info = GetEditionInfo();
     const std::string binary = JoinPath(GetSystemFolder(LOCATION_SERVICE_SYSTEM_FOLDER), info.serviceProgramName);
-    const std::vector<std::string> dependencies(info.serviceDependencies.begin(), info.serviceDependencies.end());
     if (!InstallService(binary.c_str(), info.serviceName, info.serviceDisplayName, info.serviceDescription,
-                        info.serviceLoadOrderGroup, info.serviceStartType, &dependencies)) {
+                        info.serviceLoadOrderGroup, info.serviceStartType, info.serviceDependencies.begin(),
+                        info.serviceDependencies.size())) {
         ThrowException(INSTALL_PROCESS_MODULE, LOCATION_SERVICE_NOT_MADE);
     }
 }
@@ -636,9 +626,7 @@ void CInstallProcess::RegisterUninstall() {
     });
 }
 
-void CInstallProcess::RegisterCitrixSupport(int registerDll) {
-    RunCitrixSupportInstaller(*this, GetOptions().targetFolder.c_str(), CitrixKeyword(registerDll));
-}
+void CInstallProcess::RegisterCitrixSupport(int registerDll) { m_edition.RunCitrixSupport(*this, registerDll); }
 
 void CInstallProcess::CreateFirewallRules() {
     Log("Create Firewall rules");

@@ -1,5 +1,6 @@
 #include "product/workstation/workstation_edition.h"
 
+#include "product/citrix.h"
 #include "product/install_process.h"
 
 namespace {
@@ -20,6 +21,10 @@ public:
             os::Kernel().Sleep(200);
         }
         process.RemoveDevicesByHardwareId(WORKSTATION_STUB_HARDWARE_ID);
+    }
+
+    void RunCitrixSupport(CInstallProcess& process, int registerDll) const override {
+        RunCitrixSupportInstaller(process, process.GetOptions().targetFolder.c_str(), CitrixKeyword(registerDll));
     }
 };
 
