@@ -1,7 +1,9 @@
 // What an edition brings to the shared install script: one table of what it puts on the
 // machine, from which the install steps, the uninstaller, the packing tool and the tests all
 // take it, so that an entry added to the table is installed, removed, packed and tested. The
-// table is constant data; the one step that is code of its own is the edition's object.
+// table is constant data. The edition's object holds the code that only some tables need
+// (its own pre-step, device binding, files placed only where Windows lacks them, the Citrix
+// support step), so that a program links none of it unless its edition's rows call for it.
 // Each program links exactly one edition and hands its object to the install process.
 #pragma once
 
@@ -153,7 +155,8 @@ struct EditionInfo {
 
     const char* uninstallKeyName;
     const char* uninstallerName;  // a program file, which the uninstaller moves aside
-    // Runs the Citrix support installer in install row 8 and rollback row 4.
+    // Runs the Citrix support installer in install row 8 and rollback row 4 (the edition's
+    // object runs it: CEdition::RunCitrixSupport).
     bool hasCitrixStep;
 
     EditionRows<EditionEntry> package;
@@ -185,8 +188,8 @@ constexpr EditionStep DRIVERS = EditionStep::Drivers;
 class CEdition {
 public:
     virtual const EditionInfo& Info() const = 0;
-    // The one step that is code of its own: before anything is installed. Raises
-    // CExceptionEx on failure; does nothing unless the edition has such a step.
+    // The step that is the edition's own: before anything is installed. Raises CExceptionEx
+    // on failure; does nothing unless the edition has such a step.
     virtual void RemoveStaleStubDevice(CInstallProcess& process) const;
     // What the rows of devices with a driver and of files with a digest value need beyond
     // copying: an edition with such rows links the code for them through these, one without
