@@ -24,7 +24,8 @@ target_link_libraries(tsp_fake PUBLIC tsp_portable)
 
 add_library(tsp_pack_writer STATIC ${TSP_PACK_WRITER_SOURCES})
 target_include_directories(tsp_pack_writer PUBLIC ${PROJECT_SOURCE_DIR}/tools)
-target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
+# The entry lists come from the editions' tables (only their data objects are linked).
+target_link_libraries(tsp_pack_writer PUBLIC tsp_portable tsp_workstation tsp_server)
 
 add_executable(tsport_pack tools/pack/main.cpp)
 target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)
@@ -35,7 +36,8 @@ target_link_libraries(tsport_winget PRIVATE OpenSSL::Crypto)
 # Read back with a real YAML parser; the exit codes checked against the README's table.
 add_test(NAME winget_manifest
     COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/unit/winget_manifest_test.py $<TARGET_FILE:tsport_winget>
-        ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/winget_manifest_test ${PROJECT_VERSION})
+        ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/winget_manifest_test
+        ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 
 # The setup programs' throw helpers (src/app/throw_helpers.cpp) in front of the library's: the
 # tests see the exception types the setup programs throw.

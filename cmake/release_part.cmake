@@ -13,7 +13,7 @@ include(ExternalProject)
 
 add_compile_options(-Wall -Wextra -Wpedantic)
 add_executable(tsport_pack tools/pack/main.cpp src/package/md5.cpp src/package/package_layout.cpp
-    ${TSP_PACK_WRITER_SOURCES})
+    ${TSP_PACK_WRITER_SOURCES} ${TSP_EDITION_TABLE_SOURCES})
 target_include_directories(tsport_pack PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(tsport_pack PRIVATE ZLIB::ZLIB)
 add_executable(tsport_winget ${TSP_WINGET_SOURCES})

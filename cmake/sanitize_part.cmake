@@ -24,7 +24,8 @@ target_link_libraries(tsp_fake PUBLIC tsp_portable)
 
 add_library(tsp_pack_writer STATIC ${TSP_PACK_WRITER_SOURCES})
 target_include_directories(tsp_pack_writer PUBLIC ${PROJECT_SOURCE_DIR}/tools)
-target_link_libraries(tsp_pack_writer PUBLIC tsp_portable)
+# The entry lists come from the editions' tables (only their data objects are linked).
+target_link_libraries(tsp_pack_writer PUBLIC tsp_portable tsp_workstation tsp_server)
 
 add_executable(tsport_pack tools/pack/main.cpp)
 target_link_libraries(tsport_pack PRIVATE tsp_pack_writer)

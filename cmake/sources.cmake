@@ -17,17 +17,23 @@ set(TSP_PORTABLE_SOURCES
     src/product/user_iface.cpp
     src/app/command_line.cpp
     src/product/firewall.cpp
-    src/product/firewall_step.cpp
     src/product/install_process.cpp
     src/product/edition.cpp
     src/product/uninstall_process.cpp
     src/ui/wizard_logic.cpp
 )
-# Each edition's tables and step bodies; every program links exactly one of them.
+# Each edition's table and its own step; every program links exactly one of them. The
+# tables are data only: the packing tool takes its entry lists from them.
+set(TSP_EDITION_TABLE_SOURCES
+    src/product/workstation/workstation_table.cpp
+    src/product/server/server_table.cpp
+)
 set(TSP_WORKSTATION_SOURCES
+    src/product/workstation/workstation_table.cpp
     src/product/workstation/workstation_edition.cpp
 )
 set(TSP_SERVER_SOURCES
+    src/product/server/server_table.cpp
     src/product/server/server_edition.cpp
 )
 set(TSP_WIN32_SOURCES
@@ -98,6 +104,7 @@ set(TSP_UNIT_TEST_SOURCES
     tests/unit/shipped_exceptions_test.cpp
 )
 list(TRANSFORM TSP_PORTABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+list(TRANSFORM TSP_EDITION_TABLE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WORKSTATION_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_SERVER_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 list(TRANSFORM TSP_WIN32_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

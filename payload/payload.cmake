@@ -93,11 +93,12 @@ function(tsp_add_wow64_dll entry description)
         set(dir ${TSP_IDENTITY_DIR}/dll32_${stem})
         tsp_write_identity(${dir} ${entry} "${description}" VFT_DLL VFT2_UNKNOWN)
         add_custom_command(OUTPUT ${TSP_PAYLOAD_DIR}/${entry}
-            COMMAND ${TSP_I686_WINDRES} -I${dir} -i ${TSP_PAYLOAD_SRC}/common/version.rc -o ${dir}/version.o
+            COMMAND ${TSP_I686_WINDRES} -I${dir} -I${PROJECT_BINARY_DIR}/generated -i ${TSP_PAYLOAD_SRC}/common/version.rc
+                    -o ${dir}/version.o
             COMMAND ${TSP_I686_CC} -Wall -Wextra -Os -s -shared -nostdlib -Wl,-e,_DllMain@12 -Wl,--gc-sections
                     -I${dir} -o ${TSP_PAYLOAD_DIR}/${entry} ${TSP_PAYLOAD_SRC}/dlls/client_dll.c ${dir}/version.o
             DEPENDS ${TSP_PAYLOAD_SRC}/dlls/client_dll.c ${TSP_PAYLOAD_SRC}/common/version.rc
-                    ${dir}/standin_identity.h
+                    ${dir}/standin_identity.h ${PROJECT_BINARY_DIR}/generated/tsp_version.h
             COMMENT "Building 32-bit ${entry}"
             VERBATIM)
         set(TSP_PAYLOAD_OUTPUTS ${TSP_PAYLOAD_OUTPUTS} ${TSP_PAYLOAD_DIR}/${entry} PARENT_SCOPE)

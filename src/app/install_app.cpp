@@ -369,8 +369,10 @@ bool CInstallApp::OpenRun() {
 
     UINT refusal = IDS_INIT_ERROR;
     try {
-        m_process.reset(new CInstallProcess(m_hLog, m_flags.advancedLog, m_flags.unpackOnly == 0 ? 1 : 0, this,
-                                            m_majorVersion >= 6 ? 1 : 0, *m_appEdition.edition));
+        InstallProcessOptions options;
+        options.captureSetupApiLog = m_flags.advancedLog != 0;
+        options.vistaOrLater = m_majorVersion >= 6;
+        m_process.reset(new CInstallProcess(m_hLog, this, *m_appEdition.edition, options));
         return true;
     } catch (CExceptionEx* e) {
         m_exitCode = RefusalExitCode(e->GetCode(), &refusal);

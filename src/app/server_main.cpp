@@ -3,6 +3,7 @@
 #include "product/server/server_edition.h"
 
 namespace {
-const AppEdition APP_EDITION = {&ServerEdition(), "Version 3.7", "3.7", 0x00037000u, true};
+const AppEdition APP_EDITION = {&ServerEdition(), "Version " TSP_VERSION_TEXT, PRODUCT_VERSION_TEXT,
+                                 PRODUCT_VERSION_VALUE, true};
 CInstallApp theApp(APP_EDITION);
 }  // namespace

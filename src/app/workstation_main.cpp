@@ -3,6 +3,7 @@
 #include "product/workstation/workstation_edition.h"
 
 namespace {
-const AppEdition APP_EDITION = {&WorkstationEdition(), "Version 3.7", "3.7", 0x00037000u, false};
+const AppEdition APP_EDITION = {&WorkstationEdition(), "Version " TSP_VERSION_TEXT, PRODUCT_VERSION_TEXT,
+                                 PRODUCT_VERSION_VALUE, false};
 CInstallApp theApp(APP_EDITION);
 }  // namespace

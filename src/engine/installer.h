@@ -122,10 +122,11 @@ public:
     // the restart flag is set, the name is kept in GetDeferredServices and the result is
     // SERVICE_DEFERRED.
     int InstallDriver(const char* imagePath, const char* name, const char* displayName, os::DWORD startType);
-    // The same for an own-process service. loadOrderGroup and dependencies may be null; an
-    // empty dependency list is the same as none.
+    // The same for an own-process service. loadOrderGroup may be null; dependencies holds
+    // dependencyCount names (none: may be null).
     int InstallService(const char* imagePath, const char* name, const char* displayName, const char* description,
-                       const char* loadOrderGroup, os::DWORD startType, const std::vector<std::string>* dependencies);
+                       const char* loadOrderGroup, os::DWORD startType, const char* const* dependencies,
+                       std::size_t dependencyCount);
     static constexpr int SERVICE_DEFERRED = 2;
     // Services that could only be made after the next start, in the order they were met.
     const std::vector<std::string>& GetDeferredServices() const { return m_services.Deferred(); }

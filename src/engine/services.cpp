@@ -184,21 +184,22 @@ int CInstaller::InstallDriver(const char* imagePath, const char* name, const cha
 
 int CInstaller::InstallService(const char* imagePath, const char* name, const char* displayName,
                                const char* description, const char* loadOrderGroup, os::DWORD startType,
-                               const std::vector<std::string>* dependencies) {
+                               const char* const* dependencies, std::size_t dependencyCount) {
     if (!m_hSCManager.IsValid()) return 0;
     Log("Install Service: ", name);
 
     // Each name with its zero, in list order, then zeros: the list ends at the first empty name.
     std::unique_ptr<char[]> buffer;
-    if (dependencies != nullptr && !dependencies->empty()) {
+    if (dependencyCount != 0) {
         std::size_t size = 16;
-        for (const std::string& dependency : *dependencies) size += dependency.size() + 1;
+        for (std::size_t i = 0; i < dependencyCount; ++i) size += std::strlen(dependencies[i]) + 1;
         buffer.reset(new (std::nothrow) char[size]());
         if (!buffer) return 0;
         char* next = buffer.get();
-        for (const std::string& dependency : *dependencies) {
-            std::memcpy(next, dependency.c_str(), dependency.size() + 1);
-            next += dependency.size() + 1;
+        for (std::size_t i = 0; i < dependencyCount; ++i) {
+            const std::size_t length = std::strlen(dependencies[i]) + 1;
+            std::memcpy(next, dependencies[i], length);
+            next += length;
         }
     }
 

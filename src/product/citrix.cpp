@@ -6,7 +6,6 @@
 #include "engine/trust.h"
 #include "platform/constants.h"
 #include "platform/platform.h"
-#include "product/install_process.h"
 
 std::string CitrixCommandLine(const char* targetFolder, const char* keyword) {
     std::string line = "\"";
@@ -64,8 +63,4 @@ void RunCitrixSupportInstaller(CInstaller& installer, const char* targetFolder, 
     installer.Log("Finish Citrix installation process");
     thread.Reset();
     process.Reset();
-}
-
-void CInstallProcess::RegisterCitrixSupport(int registerDll) {
-    RunCitrixSupportInstaller(*this, GetOptions().targetFolder.c_str(), CitrixKeyword(registerDll));
 }

@@ -1,7 +1,30 @@
 #include "product/edition.h"
 
+#include <cstring>
+
 #include "platform/constants.h"
 #include "platform/platform.h"
+
+std::string JoinPath(const std::string& dir, const char* name) {
+    std::string path(dir);
+    if (path.empty() || path.back() != '\\') path += '\\';
+    path += name;
+    return path;
+}
+
+bool PlacedByEarlierRow(const EditionInfo& info, const EditionFile& file) {
+    for (const EditionFile& earlier : info.files) {
+        if (&earlier == &file) return false;
+        if (earlier.folder == file.folder && std::strcmp(InstalledName(earlier), InstalledName(file)) == 0) return true;
+    }
+    return false;
+}
+
+std::string LinkFileName(const EditionLink& link) {
+    std::string name = link.name;
+    if (link.place != EditionLinkPlace::MenuWeb) name += ".lnk";
+    return name;
+}
 
 bool QueryFolder(os::DWORD (*query)(char* buffer, os::DWORD size), std::string* folder) {
     char path[os::MAX_PATH] = {};
@@ -32,4 +55,11 @@ bool ResolveEditionFolder(EditionFolder folder, const std::string& targetFolder,
             return !path->empty();
     }
     return false;
+}
+
+bool FirewallProgramPath(const EditionInfo& info, std::string* path) {
+    std::string system;
+    if (!ResolveEditionFolder(EditionFolder::System, std::string(), &system)) return false;
+    *path = JoinPath(system, info.serviceProgramName);
+    return true;
 }

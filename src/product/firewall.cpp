@@ -1,10 +1,49 @@
 #include "product/firewall.h"
 
 #include <new>
+#include <stdexcept>
 
 #include "platform/constants.h"
 
 namespace {
+
+// Where the firewall fails (module 26). The constructor: entering the apartment, the
+// manager, its local policy, the current profile.
+constexpr std::uint16_t LOCATION_APARTMENT = 39;
+constexpr std::uint16_t LOCATION_MANAGER = 55;
+constexpr std::uint16_t LOCATION_LOCAL_POLICY = 64;
+constexpr std::uint16_t LOCATION_CURRENT_PROFILE = 73;
+// AddRules: the rule collection, the copies of the path, the outbound name and the name;
+// then for each direction a found rule's enabling and action, or the new rule's adding.
+constexpr std::uint16_t LOCATION_RULES = 421;
+constexpr std::uint16_t LOCATION_RULE_PATH = 430;
+constexpr std::uint16_t LOCATION_RULE_OUT_NAME = 438;
+constexpr std::uint16_t LOCATION_RULE_NAME = 449;
+constexpr std::uint16_t LOCATION_IN_ENABLE = 471;
+constexpr std::uint16_t LOCATION_IN_ACTION = 479;
+constexpr std::uint16_t LOCATION_IN_ADD = 515;
+constexpr std::uint16_t LOCATION_OUT_ENABLE = 530;
+constexpr std::uint16_t LOCATION_OUT_ACTION = 538;
+constexpr std::uint16_t LOCATION_OUT_ADD = 574;
+// AddAuthorizedApplication: the list, the path's copy, a listed entry's enabling, the new
+// entry, its program, the name's copy, its name, its adding.
+constexpr std::uint16_t LOCATION_APPLICATIONS = 723;
+constexpr std::uint16_t LOCATION_APPLICATION_PATH = 732;
+constexpr std::uint16_t LOCATION_APPLICATION_ENABLE = 745;
+constexpr std::uint16_t LOCATION_APPLICATION_CREATE = 763;
+constexpr std::uint16_t LOCATION_APPLICATION_IMAGE = 772;
+constexpr std::uint16_t LOCATION_APPLICATION_NAME_COPY = 781;
+constexpr std::uint16_t LOCATION_APPLICATION_NAME = 790;
+constexpr std::uint16_t LOCATION_APPLICATION_ADD = 799;
+// The removal: a rule interface that is registered but was not made, the rule collection,
+// the outbound name, each direction's removal, the applications list, the entry's removal.
+constexpr std::uint16_t LOCATION_REMOVE_POLICY = 905;
+constexpr std::uint16_t LOCATION_REMOVE_RULES = 910;
+constexpr std::uint16_t LOCATION_REMOVE_OUT_NAME = 915;
+constexpr std::uint16_t LOCATION_REMOVE_IN = 921;
+constexpr std::uint16_t LOCATION_REMOVE_OUT = 932;
+constexpr std::uint16_t LOCATION_REMOVE_APPLICATIONS = 941;
+constexpr std::uint16_t LOCATION_REMOVE_APPLICATION = 952;
 
 [[noreturn]] void ThrowFirewallError(std::uint16_t location, os::HRESULT code) {
     ThrowException(FIREWALL_MODULE, location, static_cast<std::uint32_t>(code));
@@ -21,21 +60,41 @@ std::u16string CopyText(const std::u16string& text, std::uint16_t location) {
 
 }  // namespace
 
+std::u16string ToUtf16(const char* text, std::uint16_t module, std::uint16_t noMemoryLocation,
+                       std::uint16_t failedLocation) {
+    os::IFirewall& firewall = os::Firewall();
+    const int needed = firewall.MultiByteToWideChar(os::CP_ACP, 0, text, -1, nullptr, 0);
+    if (needed <= 0) ThrowException(module, failedLocation);
+    std::u16string wide;
+    try {
+        wide.resize(static_cast<std::size_t>(needed));
+    } catch (const std::bad_alloc&) {
+        ThrowException(module, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
+    } catch (const std::length_error&) {
+        ThrowException(module, noMemoryLocation, EXCEPTION_CODE_NO_MEMORY);
+    }
+    const int written = firewall.MultiByteToWideChar(os::CP_ACP, 0, text, -1, &wide[0], needed);
+    if (written <= 0 || written > needed) ThrowException(module, failedLocation);
+    wide.resize(static_cast<std::size_t>(written));
+    if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
+    return wide;
+}
+
 CFirewall::CFirewall()
     : m_comInit(os::Firewall().CoInitializeEx(os::COINIT_APARTMENTTHREADED | os::COINIT_DISABLE_OLE1DDE)) {
     // A thread already in another apartment kind can still use the objects; only our own
     // successful initialisation is balanced later.
-    if (os::Failed(m_comInit) && m_comInit != os::RPC_E_CHANGED_MODE) ThrowFirewallError(39, m_comInit);
+    if (os::Failed(m_comInit) && m_comInit != os::RPC_E_CHANGED_MODE) ThrowFirewallError(LOCATION_APARTMENT, m_comInit);
     os::IFirewall& firewall = os::Firewall();
     try {
         os::NetFwMgrPtr manager;
         os::HRESULT hr = firewall.CreateNetFwMgr(manager.Receive());
-        if (os::Failed(hr)) ThrowFirewallError(55, hr);
+        if (os::Failed(hr)) ThrowFirewallError(LOCATION_MANAGER, hr);
         os::NetFwPolicyPtr policy;
         hr = firewall.GetLocalPolicy(manager.Get(), policy.Receive());
-        if (os::Failed(hr)) ThrowFirewallError(64, hr);
+        if (os::Failed(hr)) ThrowFirewallError(LOCATION_LOCAL_POLICY, hr);
         hr = firewall.GetCurrentProfile(policy.Get(), m_pProfile.Receive());
-        if (os::Failed(hr)) ThrowFirewallError(73, hr);
+        if (os::Failed(hr)) ThrowFirewallError(LOCATION_CURRENT_PROFILE, hr);
     } catch (CExceptionEx*) {
         // The destructor does not run for a constructor that throws.
         m_pProfile.Reset();
@@ -68,19 +127,21 @@ void CFirewall::AllowApplication(const std::u16string& path, const std::u16strin
 void CFirewall::AddRules(const std::u16string& path, const std::u16string& ruleName) {
     os::NetFwRulesPtr rules;
     const os::HRESULT hr = os::Firewall().GetRules(m_pPolicy2.Get(), rules.Receive());
-    if (os::Failed(hr)) ThrowFirewallError(421, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_RULES, hr);
 
-    const std::u16string application = CopyText(path, 430);
+    const std::u16string application = CopyText(path, LOCATION_RULE_PATH);
     std::u16string outName;
     try {
         outName = ruleName + u" (Out)";
     } catch (const std::bad_alloc&) {
-        ThrowException(FIREWALL_MODULE, 438, EXCEPTION_CODE_NO_MEMORY);
+        ThrowException(FIREWALL_MODULE, LOCATION_RULE_OUT_NAME, EXCEPTION_CODE_NO_MEMORY);
     }
-    const std::u16string inName = CopyText(ruleName, 449);
+    const std::u16string inName = CopyText(ruleName, LOCATION_RULE_NAME);
 
-    if (!AllowDirection(rules.Get(), application, inName, os::NET_FW_RULE_DIR_IN, 471, 479, 515)) return;
-    AllowDirection(rules.Get(), application, outName, os::NET_FW_RULE_DIR_OUT, 530, 538, 574);
+    if (!AllowDirection(rules.Get(), application, inName, os::NET_FW_RULE_DIR_IN, LOCATION_IN_ENABLE,
+                        LOCATION_IN_ACTION, LOCATION_IN_ADD)) return;
+    AllowDirection(rules.Get(), application, outName, os::NET_FW_RULE_DIR_OUT, LOCATION_OUT_ENABLE, LOCATION_OUT_ACTION,
+                   LOCATION_OUT_ADD);
 }
 
 bool CFirewall::AllowDirection(os::PNETFWRULES rules, const std::u16string& path, const std::u16string& name,
@@ -151,27 +212,27 @@ void CFirewall::AddAuthorizedApplication(const std::u16string& path, const std::
     os::IFirewall& firewall = os::Firewall();
     os::NetFwAuthAppsPtr applications;
     os::HRESULT hr = firewall.GetAuthorizedApplications(m_pProfile.Get(), applications.Receive());
-    if (os::Failed(hr)) ThrowFirewallError(723, hr);
-    const std::u16string image = CopyText(path, 732);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_APPLICATIONS, hr);
+    const std::u16string image = CopyText(path, LOCATION_APPLICATION_PATH);
 
     os::NetFwAuthAppPtr application;
     if (os::Succeeded(firewall.AuthorizedApplicationsItem(applications.Get(), image.c_str(), application.Receive())) &&
         application.IsValid()) {
         if (os::Failed(firewall.SetAuthorizedApplicationEnabled(application.Get(), os::VARIANT_TRUE))) {
-            ThrowException(FIREWALL_MODULE, 745, EXCEPTION_CODE_NO_MEMORY);
+            ThrowException(FIREWALL_MODULE, LOCATION_APPLICATION_ENABLE, EXCEPTION_CODE_NO_MEMORY);
         }
         return;
     }
 
     hr = firewall.CreateNetFwAuthorizedApplication(application.Receive());
-    if (os::Failed(hr)) ThrowFirewallError(763, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_APPLICATION_CREATE, hr);
     hr = firewall.SetAuthorizedApplicationImageFileName(application.Get(), image.c_str());
-    if (os::Failed(hr)) ThrowFirewallError(772, hr);
-    const std::u16string name = CopyText(ruleName, 781);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_APPLICATION_IMAGE, hr);
+    const std::u16string name = CopyText(ruleName, LOCATION_APPLICATION_NAME_COPY);
     hr = firewall.SetAuthorizedApplicationName(application.Get(), name.c_str());
-    if (os::Failed(hr)) ThrowFirewallError(790, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_APPLICATION_NAME, hr);
     hr = firewall.AuthorizedApplicationsAdd(applications.Get(), application.Get());
-    if (os::Failed(hr)) ThrowFirewallError(799, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_APPLICATION_ADD, hr);
 }
 
 // ---- taking the program's rules away again ---------------------------------------------
@@ -196,22 +257,22 @@ void CFirewall::RemoveApplication(const std::u16string& path, const std::u16stri
         return;
     }
     // Only a Windows without the class has no rules to take away.
-    if (m_policy2Result != os::REGDB_E_CLASSNOTREG) ThrowFirewallError(905, m_policy2Result);
+    if (m_policy2Result != os::REGDB_E_CLASSNOTREG) ThrowFirewallError(LOCATION_REMOVE_POLICY, m_policy2Result);
     RemoveAuthorizedApplication(path);
 }
 
 void CFirewall::RemoveRules(const std::u16string& path, const std::u16string& ruleName) {
     os::NetFwRulesPtr rules;
     const os::HRESULT hr = os::Firewall().GetRules(m_pPolicy2.Get(), rules.Receive());
-    if (os::Failed(hr)) ThrowFirewallError(910, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_REMOVE_RULES, hr);
     std::u16string outName;
     try {
         outName = ruleName + u" (Out)";
     } catch (const std::bad_alloc&) {
-        ThrowException(FIREWALL_MODULE, 915, EXCEPTION_CODE_NO_MEMORY);
+        ThrowException(FIREWALL_MODULE, LOCATION_REMOVE_OUT_NAME, EXCEPTION_CODE_NO_MEMORY);
     }
-    RemoveDirection(rules.Get(), path, ruleName, os::NET_FW_RULE_DIR_IN, 921);
-    RemoveDirection(rules.Get(), path, outName, os::NET_FW_RULE_DIR_OUT, 932);
+    RemoveDirection(rules.Get(), path, ruleName, os::NET_FW_RULE_DIR_IN, LOCATION_REMOVE_IN);
+    RemoveDirection(rules.Get(), path, outName, os::NET_FW_RULE_DIR_OUT, LOCATION_REMOVE_OUT);
 }
 
 void CFirewall::RemoveDirection(os::PNETFWRULES rules, const std::u16string& path, const std::u16string& name,
@@ -268,7 +329,7 @@ void CFirewall::RemoveAuthorizedApplication(const std::u16string& path) {
     os::IFirewall& firewall = os::Firewall();
     os::NetFwAuthAppsPtr applications;
     os::HRESULT hr = firewall.GetAuthorizedApplications(m_pProfile.Get(), applications.Receive());
-    if (os::Failed(hr)) ThrowFirewallError(941, hr);
+    if (os::Failed(hr)) ThrowFirewallError(LOCATION_REMOVE_APPLICATIONS, hr);
     const os::HRESULT notListed = os::HResultFromWin32(os::ERROR_FILE_NOT_FOUND);
     {
         os::NetFwAuthAppPtr application;
@@ -277,5 +338,5 @@ void CFirewall::RemoveAuthorizedApplication(const std::u16string& path) {
     if (hr == notListed) return;
     // Listed, or the list cannot tell: either way the entry must go.
     hr = firewall.AuthorizedApplicationsRemove(applications.Get(), path.c_str());
-    if (os::Failed(hr) && hr != notListed) ThrowFirewallError(952, hr);
+    if (os::Failed(hr) && hr != notListed) ThrowFirewallError(LOCATION_REMOVE_APPLICATION, hr);
 }

@@ -4,22 +4,39 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <stdexcept>
+#include <vector>
 
 #include "engine/trust.h"
 #include "log/setup_log.h"
-#include "product/citrix.h"
 #include "platform/constants.h"
+#include "product/citrix.h"
+#include "product/firewall.h"
 
 namespace {
 
-constexpr int CSIDL_COMMON_PROGRAMS = 23;
-// Locations of the resumed run's arrangements (module 4096).
+// Locations of the install process (module 4096) that are not a table row's. Where the
+// unpack-only mode fails: the current folder, the new folder, a missing entry.
+constexpr std::uint16_t LOCATION_UNPACK_CURRENT_FOLDER = 247;
+constexpr std::uint16_t LOCATION_UNPACK_FOLDER = 253;
+constexpr std::uint16_t LOCATION_UNPACK_ENTRY = 261;
+// Where each step that needs the system folder fails to find it.
+constexpr std::uint16_t LOCATION_SYSTEM_FILES_FOLDER = 357;
+constexpr std::uint16_t LOCATION_DRIVERS_SYSTEM_FOLDER = 628;
+constexpr std::uint16_t LOCATION_SERVICE_SYSTEM_FOLDER = 839;
+constexpr std::uint16_t LOCATION_SERVICE_NOT_MADE = 856;
+constexpr std::uint16_t LOCATION_PROGRAMS_FOLDER = 910;
+// The firewall step: the system folder, then no memory for the program path or the rule
+// name, or either's conversion to UTF-16 failed.
+constexpr std::uint16_t LOCATION_FIREWALL_SYSTEM_FOLDER = 88;
+constexpr std::uint16_t LOCATION_FIREWALL_PATH_NO_MEMORY = 97;
+constexpr std::uint16_t LOCATION_FIREWALL_NAME_NO_MEMORY = 101;
+constexpr std::uint16_t LOCATION_FIREWALL_PATH_CONVERSION = 109;
+constexpr std::uint16_t LOCATION_FIREWALL_NAME_CONVERSION = 117;
+// The resumed run's arrangements.
 constexpr std::uint16_t LOCATION_RESUME_COPY = 970;
 constexpr std::uint16_t LOCATION_RESUME_RUN_ONCE = 975;
 const char* const RUN_ONCE_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr int CSIDL_COMMON_DESKTOPDIRECTORY = 25;
-constexpr int CSIDL_APPDATA = 26;
-const char* const QUICK_LAUNCH_FOLDER = "Microsoft\\Internet Explorer\\Quick Launch";
 
 // Windows path comparison: letters without case.
 bool PathsEqual(const std::string& a, const std::string& b) {
@@ -30,13 +47,6 @@ bool PathsEqual(const std::string& a, const std::string& b) {
         }
     }
     return true;
-}
-
-std::string JoinPath(const std::string& dir, const char* name) {
-    std::string path(dir);
-    if (path.empty() || path.back() != '\\') path += '\\';
-    path += name;
-    return path;
 }
 
 // A pause between steps, on the seam's clock. The benchmark build of the setup programs
@@ -75,11 +85,11 @@ bool SpecialFolder(int csidl, bool create, std::string* folder) {
 
 }  // namespace
 
-CInstallProcess::CInstallProcess(os::HANDLE logFile, int captureSetupApiLog, int /*install*/, IInstallHost* app,
-                                 int vistaOrLater, const CEdition& edition)
-    : CInstaller(logFile, 0, 1, captureSetupApiLog),
+CInstallProcess::CInstallProcess(os::HANDLE logFile, IInstallHost* app, const CEdition& edition,
+                                 const InstallProcessOptions& options)
+    : CInstaller(logFile, 0, 1, options.captureSetupApiLog ? 1 : 0),
       m_pApp(app),
-      m_vistaOrLater(vistaOrLater != 0 ? 1u : 0u),
+      m_vistaOrLater(options.vistaOrLater ? 1u : 0u),
       m_edition(edition) {}
 
 int CInstallProcess::CheckPackage() { return OpenPackage(); }
@@ -197,48 +207,69 @@ void CInstallProcess::RunInstallSteps() {
 }
 
 bool CInstallProcess::Rollback() {
+    // The rows in their order: progress position (-1: left as it is), step target and text,
+    // the operation (null: none) and the pause after it. Each row does its best; the next one
+    // runs whatever the one before met. One loop, so that the rows share one body.
+    struct Row {
+        std::int32_t position;
+        std::int32_t target;
+        std::int32_t code;
+        void (CInstallProcess::*operation)();
+        os::DWORD pause;
+    };
+    constexpr Row ROWS[] = {
+        {-1, 40, PROGRESS_REMOVING_SERVICES, nullptr, 500},
+        {40, 35, PROGRESS_REMOVING_SERVICES, &CInstallProcess::UninstallServicesAndDevices, 500},
+        {27, 25, PROGRESS_CLEARING_REGISTRY, &CInstallProcess::RollBackRegistry, 500},
+        {16, 15, PROGRESS_DELETING_FILES, &CInstallProcess::RemoveInstallFiles, 500},
+        {11, 10, PROGRESS_RESTORING_FILES, &CInstallProcess::RollBackInstallFiles, 500},
+        {-1, 1, PROGRESS_DELETING_DIRECTORY, &CInstallProcess::RemoveInstallDirectories, 1000},
+    };
+    constexpr std::size_t ROW_DELETING_FILES = 3;
+    constexpr std::size_t ROW_RESTORING_FILES = 4;
+    constexpr std::size_t ROW_DELETING_DIRECTORY = 5;
+
     IInstallHost& app = *m_pApp;
     bool complete = true;
-    // Each row does its best; the next one runs whatever the one before met.
-    auto row = [&](std::int32_t position, std::int32_t target, std::int32_t code, auto operation,
-                   os::DWORD pause) {
-        Attempt([&] {
-            if (position >= 0) app.SetProgressPosition(position);
-            app.SetProgressStep(target, code);
-        });
-        if (!Attempt(operation)) complete = false;
-        Pause(pause);
-    };
-
+    std::string citrixProgram;
+    bool citrixReplaced = false;
+    bool citrixRestored = false;
     Pause(2000);
-    row(-1, 40, PROGRESS_REMOVING_SERVICES, [] {}, 500);
-    row(40, 35, PROGRESS_REMOVING_SERVICES, [this] { UninstallServicesAndDevices(); }, 500);
-    row(27, 25, PROGRESS_CLEARING_REGISTRY, [this] {
-        RestoreServiceKeys();
-        if (m_resumeScheduled) {
-            os::RegKey runOnce;
-            if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, os::KEY_WRITE, runOnce.Receive()) ==
-                static_cast<os::LONG>(os::ERROR_SUCCESS)) {
-                os::Registry().RegDeleteValueA(runOnce.Get(), ResumeValueName().c_str());
-            } else {
-                runOnce.Release();
-            }
-            m_resumeScheduled = false;
+    for (std::size_t index = 0; index < sizeof ROWS / sizeof ROWS[0]; ++index) {
+        const Row& row = ROWS[index];
+        if (index == ROW_DELETING_FILES) {
+            // The support installer is still in the target folder: files go only below.
+            if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
+        } else if (index == ROW_RESTORING_FILES) {
+            // A backup whose return waits for the next start is forgotten by the phase below.
+            if (m_citrixProgramBefore) citrixProgram = CitrixProgramPath();
+            citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
+        } else if (index == ROW_DELETING_DIRECTORY) {
+            citrixRestored = !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
         }
-    }, 500);
-    // The support installer is still in the target folder: files go only below.
-    if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
-    row(16, 15, PROGRESS_DELETING_FILES, [this] { RemoveInstallFiles(); }, 500);
-    // A backup whose return waits for the next start is forgotten by the phase below.
-    const std::string citrixProgram = m_citrixProgramBefore ? CitrixProgramPath() : std::string();
-    const bool citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
-    row(11, 10, PROGRESS_RESTORING_FILES, [this] { RollBackInstallFiles(); }, 500);
-    const bool citrixRestored =
-        !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
-    row(-1, 1, PROGRESS_DELETING_DIRECTORY, [this] { RemoveInstallDirectories(); }, 1000);
+        Attempt([&] {
+            if (row.position >= 0) app.SetProgressPosition(row.position);
+            app.SetProgressStep(row.target, row.code);
+        });
+        if (row.operation != nullptr && !Attempt([&] { (this->*row.operation)(); })) complete = false;
+        Pause(row.pause);
+    }
     if (!Attempt([&] { RestorePreviousInstallation(citrixRestored); })) complete = false;
     Attempt([&] { app.SetProgressStep(0, PROGRESS_FINISHING); });
     return complete;
+}
+
+void CInstallProcess::RollBackRegistry() {
+    RestoreServiceKeys();
+    if (!m_resumeScheduled) return;
+    os::RegKey runOnce;
+    if (os::Registry().RegOpenKeyExA(os::HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, os::KEY_WRITE, runOnce.Receive()) ==
+        static_cast<os::LONG>(os::ERROR_SUCCESS)) {
+        os::Registry().RegDeleteValueA(runOnce.Get(), ResumeValueName().c_str());
+    } else {
+        runOnce.Release();
+    }
+    m_resumeScheduled = false;
 }
 
 void CInstallProcess::RestorePreviousInstallation(bool citrixProgramRestored) {
@@ -306,10 +337,11 @@ void CInstallProcess::ScheduleResume() {
 }
 
 void CInstallProcess::StopInstalledServices() {
-    for (const char* name : GetEditionInfo().stopList) {
-        if (!WasServiceStarted(name)) continue;
+    const EditionRows<const char*>& started = GetEditionInfo().startList;
+    for (std::size_t i = started.size(); i-- > 0;) {
+        if (!WasServiceStarted(started[i])) continue;
         // What it depends on cannot stop before it does.
-        if (!StopInstalledService(name)) break;
+        if (!StopInstalledService(started[i])) break;
     }
 }
 
@@ -352,17 +384,23 @@ void CInstallProcess::ExtractAllFiles() {
     std::string current;
     if (!QueryFolder([](char* buffer, os::DWORD size) { return os::Kernel().GetCurrentDirectoryA(size, buffer); },
                      &current)) {
-        ThrowException(INSTALL_PROCESS_MODULE, 247);
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_UNPACK_CURRENT_FOLDER);
     }
     const std::string folder = JoinPath(current, (std::string(GetEditionInfo().displayName) + " files").c_str());
     // A folder that is already there may hold someone else's files: nothing is written into it.
-    if (!os::Files().CreateDirectoryA(folder.c_str(), nullptr)) ThrowException(INSTALL_PROCESS_MODULE, 253);
+    if (!os::Files().CreateDirectoryA(folder.c_str(), nullptr)) {
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_UNPACK_FOLDER);
+    }
 
-    for (const char* name : GetEditionInfo().extractList) {
-        DebugTrace("%s", name);
+    const EditionRows<EditionEntry>& package = GetEditionInfo().package;
+    for (std::size_t place = 1; place <= package.size(); ++place) {
+        const EditionEntry* entry = package.begin();
+        while (entry != package.end() && entry->extractAt != place) ++entry;
+        if (entry == package.end()) break;
+        DebugTrace("%s", entry->name);
         PackedFile file;
-        if (!FindEntry(name, &file)) ThrowException(INSTALL_PROCESS_MODULE, 261);
-        InstallFile(name, folder.c_str(), file.content, file.size);
+        if (!FindEntry(entry->name, &file)) ThrowException(INSTALL_PROCESS_MODULE, LOCATION_UNPACK_ENTRY);
+        InstallFile(entry->name, folder.c_str(), file.content, file.size);
     }
 }
 
@@ -370,22 +408,101 @@ void CInstallProcess::ExtractAllFiles() {
 
 void CInstallProcess::RemoveStaleStubDevice() { m_edition.RemoveStaleStubDevice(*this); }
 
-void CInstallProcess::InstallSystemFiles() { m_edition.InstallSystemFiles(*this); }
-
-void CInstallProcess::InstallDrivers() { m_edition.InstallDrivers(*this); }
+void CInstallProcess::InstallSystemFiles() {
+    InstallStepFiles(EditionStep::SystemFiles, GetSystemFolder(LOCATION_SYSTEM_FILES_FOLDER));
+}
 
 void CInstallProcess::CreateProgramFolder() { CreateInstallDirectory(GetOptions().targetFolder.c_str()); }
 
-void CInstallProcess::InstallProgramFiles() {
-    const std::string target = GetOptions().targetFolder;
-    for (const EditionFile& file : GetEditionInfo().programFiles) {
-        InstallEntry(file.entry, target.c_str(), nullptr, file.missingLocation);
+void CInstallProcess::InstallProgramFiles() { InstallStepFiles(EditionStep::ProgramFiles, std::string()); }
+
+void CInstallProcess::InstallDrivers() {
+    const EditionInfo& info = GetEditionInfo();
+    const std::string system = GetSystemFolder(LOCATION_DRIVERS_SYSTEM_FOLDER);
+    InstallDriverServices(system + "\\Drivers");
+    InstallStepFiles(EditionStep::Drivers, system);
+    // The INF files as the engine placed them: target + "\\" + name.
+    const std::string target = GetOptions().targetFolder + "\\";
+    for (const EditionDriverPackage& package : info.driverPackages) {
+        if (Applies(package.when) && !CopyOemInf((target + package.inf).c_str())) {
+            ThrowException(INSTALL_PROCESS_MODULE, package.failedLocation);
+        }
     }
+    m_edition.BindDevices(*this);
+}
+
+void CInstallProcess::BindTableDevices() {
+    const std::string target = GetOptions().targetFolder + "\\";
+    for (const EditionDevice& device : GetEditionInfo().devices) {
+        if (device.driver != nullptr) InstallWdmDriver(device.driver, (target + device.inf).c_str(), device.hardwareId);
+    }
+}
+
+void CInstallProcess::InstallStepFiles(EditionStep step, const std::string& systemFolder) {
+    std::string wow64;
+    int wow64Found = -1;  // asked once per step, when a row first needs it
+    for (const EditionFile& file : GetEditionInfo().files) {
+        if (file.step != step || !Applies(file.when)) continue;
+        // The entry first: one the step needs is missed even where its folder is not there.
+        PackedFile content;
+        if (!FindEntry(file.entry, &content)) {
+            if (file.missingLocation == 0) continue;
+            ThrowException(INSTALL_PROCESS_MODULE, file.missingLocation);
+        }
+        std::string folder = systemFolder;
+        if (file.folder == EditionFolder::Drivers) {
+            folder += "\\Drivers";
+        } else if (file.folder == EditionFolder::Target) {
+            folder = GetOptions().targetFolder;
+        } else if (file.folder == EditionFolder::Wow64) {
+            // Only a 64-bit Windows has one.
+            if (wow64Found < 0) wow64Found = ResolveEditionFolder(EditionFolder::Wow64, std::string(), &wow64) ? 1 : 0;
+            if (wow64Found == 0) continue;
+            folder = wow64;
+        }
+        if (file.digestValue != nullptr) {
+            m_edition.PlaceProvidedFile(*this, file, folder, content);
+        } else {
+            InstallFile(InstalledName(file), folder.c_str(), content.content, content.size);
+        }
+    }
+}
+
+void CInstallProcess::PlaceIfMissing(const EditionFile& file, const std::string& folder, const PackedFile& content) {
+    const char* name = InstalledName(file);
+    // Windows' own copy is never replaced, and not placing one is no failure.
+    os::FindData found;
+    if (os::FindHandle(os::Files().FindFirstFileA((folder + "\\" + name).c_str(), &found)).IsValid()) return;
+    try {
+        InstallFile(name, folder.c_str(), content.content, content.size);
+    } catch (CExceptionEx* e) {
+        std::unique_ptr<CExceptionEx> error(e);
+        // A half-written system file must not stay.
+        ForgetCreatedFile(folder.c_str(), name);
+    }
+}
+
+bool CInstallProcess::Applies(EditionWhen when) const {
+    switch (when) {
+        case EditionWhen::Always:
+            return true;
+        case EditionWhen::VistaOrLater:
+            return IsVistaOrLater() != 0;
+        case EditionWhen::BeforeVista:
+            return IsVistaOrLater() == 0;
+        case EditionWhen::XpKind:
+            return GetOsKind() == OS_KIND_XP;
+        case EditionWhen::VistaKind:
+            return GetOsKind() == OS_KIND_VISTA || GetOsKind() == OS_KIND_VISTA_SERVER;
+        case EditionWhen::Never:
+            break;
+    }
+    return false;
 }
 
 void CInstallProcess::InstallDriverServices(const std::string& driverFolder, bool onlyMissing) {
     for (const EditionDriver& driver : GetEditionInfo().drivers) {
-        if (driver.beforeVistaOnly && IsVistaOrLater()) continue;
+        if (!Applies(driver.when)) continue;
         if (onlyMissing && ServiceExists(driver.name)) continue;
         const std::string image = JoinPath(driverFolder, (std::string(driver.name) + ".sys").c_str());
         if (!InstallDriver(image.c_str(), driver.name, driver.displayName, driver.startType)) {
@@ -419,7 +536,7 @@ bool CInstallProcess::Resume() {
         const EditionInfo& info = GetEditionInfo();
         Log(info.displayName, " installation resumed after the restart");
         ForgetResumeCopy();
-        InstallDriverServices(GetSystemFolder(628) + "\\Drivers", true);
+        InstallDriverServices(GetSystemFolder(LOCATION_DRIVERS_SYSTEM_FOLDER) + "\\Drivers", true);
         if (!ServiceExists(info.serviceName)) InstallMainService();
         if (!GetDeferredServices().empty()) {
             Log("Error: a service is still marked for deletion");
@@ -441,10 +558,11 @@ bool CInstallProcess::Resume() {
 
 void CInstallProcess::InstallMainService() {
     const EditionInfo& info = GetEditionInfo();
-    const std::string binary = JoinPath(GetSystemFolder(839), info.serviceProgramName);
+    const std::string binary = JoinPath(GetSystemFolder(LOCATION_SERVICE_SYSTEM_FOLDER), info.serviceProgramName);
     if (!InstallService(binary.c_str(), info.serviceName, info.serviceDisplayName, info.serviceDescription,
-                        info.serviceLoadOrderGroup, info.serviceStartType, &info.serviceDependencies)) {
-        ThrowException(INSTALL_PROCESS_MODULE, 856);
+                        info.serviceLoadOrderGroup, info.serviceStartType, info.serviceDependencies.begin(),
+                        info.serviceDependencies.size())) {
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_SERVICE_NOT_MADE);
     }
 }
 
@@ -458,31 +576,38 @@ void CInstallProcess::CreateProgramShortcuts() {
     const char* target = options.targetFolder.c_str();
 
     std::string menu;
-    if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, true, &menu)) ThrowException(INSTALL_PROCESS_MODULE, 910);
+    if (!SpecialFolder(CSIDL_COMMON_PROGRAMS, true, &menu)) {
+        ThrowException(INSTALL_PROCESS_MODULE, LOCATION_PROGRAMS_FOLDER);
+    }
     if (!options.startMenuFolder.empty()) menu = JoinPath(menu, options.startMenuFolder.c_str());
     CreateInstallDirectory(menu.c_str());
 
-    CreateShortcut(info.mainShortcut.fileName, target, menu.c_str(), info.mainShortcut.linkName, nullptr);
-    for (const EditionShortcut& link : info.menuShortcuts) {
-        TryCreateShortcut(link.fileName, target, menu.c_str(), link.linkName, nullptr);
-    }
-    CreateUrlShortcut(info.webShortcutFile, menu.c_str(), info.webAddress);
-    for (const EditionShortcut& link : info.menuShortcutsAfterWeb) {
-        TryCreateShortcut(link.fileName, target, menu.c_str(), link.linkName, nullptr);
-    }
-
-    std::string desktop;
-    if (options.desktopIcon && SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, true, &desktop)) {
-        TryCreateShortcut(info.desktopShortcut.fileName, target, desktop.c_str(), info.desktopShortcut.linkName,
-                          nullptr);
-    }
-    std::string appData;
-    if (options.quickLaunchIcon && SpecialFolder(CSIDL_APPDATA, false, &appData)) {
-        const std::string quickLaunch = JoinPath(appData, QUICK_LAUNCH_FOLDER);
-        os::FindData found;
-        if (os::FindHandle(os::Files().FindFirstFileA(quickLaunch.c_str(), &found)).IsValid()) {
-            TryCreateShortcut(info.desktopShortcut.fileName, target, quickLaunch.c_str(), info.desktopShortcut.linkName,
-                              nullptr);
+    for (const EditionLink& link : info.links) {
+        std::string folder;
+        switch (link.place) {
+            case EditionLinkPlace::MenuMain:
+                CreateShortcut(link.fileName, target, menu.c_str(), link.name, nullptr);
+                break;
+            case EditionLinkPlace::Menu:
+                TryCreateShortcut(link.fileName, target, menu.c_str(), link.name, nullptr);
+                break;
+            case EditionLinkPlace::MenuWeb:
+                CreateUrlShortcut(link.name, menu.c_str(), info.webAddress);
+                break;
+            case EditionLinkPlace::Desktop:
+                if (options.desktopIcon && SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, true, &folder)) {
+                    TryCreateShortcut(link.fileName, target, folder.c_str(), link.name, nullptr);
+                }
+                break;
+            case EditionLinkPlace::QuickLaunch:
+                if (options.quickLaunchIcon && SpecialFolder(CSIDL_APPDATA, false, &folder)) {
+                    folder = JoinPath(folder, QUICK_LAUNCH_FOLDER);
+                    os::FindData found;
+                    if (os::FindHandle(os::Files().FindFirstFileA(folder.c_str(), &found)).IsValid()) {
+                        TryCreateShortcut(link.fileName, target, folder.c_str(), link.name, nullptr);
+                    }
+                }
+                break;
         }
     }
 }
@@ -497,26 +622,64 @@ void CInstallProcess::RegisterUninstall() {
     Attempt([&] {
         WriteUninstallEntry(info.uninstallKeyName, options.targetFolder.c_str(), options.startMenuFolder.c_str(),
                             info.uninstallerName, info.displayName, &details);
-        RecordProvidedFiles();
+        m_edition.RecordProvidedFiles(*this);
     });
+}
+
+void CInstallProcess::RegisterCitrixSupport(int registerDll) { m_edition.RunCitrixSupport(*this, registerDll); }
+
+void CInstallProcess::CreateFirewallRules() {
+    Log("Create Firewall rules");
+    // Lives until the step's last line is logged; its destructor leaves the apartment.
+    std::unique_ptr<CFirewall> firewall;
+    std::unique_ptr<CExceptionEx> error;
+    try {
+        firewall = std::make_unique<CFirewall>();
+        const EditionInfo& edition = GetEditionInfo();
+        std::string path;
+        try {
+            if (!FirewallProgramPath(edition, &path)) {
+                ThrowException(INSTALL_PROCESS_MODULE, LOCATION_FIREWALL_SYSTEM_FOLDER);
+            }
+        } catch (const std::bad_alloc&) {
+            ThrowException(INSTALL_PROCESS_MODULE, LOCATION_FIREWALL_PATH_NO_MEMORY, EXCEPTION_CODE_NO_MEMORY);
+        }
+        Log("Authorized appication: ", path.c_str());
+        const std::u16string widePath = ToUtf16(path.c_str(), INSTALL_PROCESS_MODULE, LOCATION_FIREWALL_PATH_NO_MEMORY,
+                                                LOCATION_FIREWALL_PATH_CONVERSION);
+        const std::u16string wideName = ToUtf16(edition.serviceDisplayName, INSTALL_PROCESS_MODULE,
+                                                LOCATION_FIREWALL_NAME_NO_MEMORY, LOCATION_FIREWALL_NAME_CONVERSION);
+        firewall->AllowApplication(widePath, wideName);
+        Log("Firewall rules was created succesful");
+        return;
+    } catch (CExceptionEx* e) {
+        error.reset(e);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out where no location of its own was left to report.
+        Log("=== Error creating firewall rules ===");
+        return;
+    }
+    Log("=== Error creating firewall rules ===");
+    try {
+        Log(FormatErrorText(IDS_FIREWALL_ERROR, *error).c_str());
+    } catch (const std::bad_alloc&) {
+        // The message cannot be formed; the header line above stands for it.
+    }
 }
 
 void CInstallProcess::RecordProvidedFiles() {
     const EditionInfo& info = GetEditionInfo();
-    for (const EditionProvidedFile& file : info.providedFiles) {
+    for (const EditionFile& file : info.files) {
+        if (file.digestValue == nullptr || PlacedByEarlierRow(info, file)) continue;
         std::string folder;
-        if (!GetEditionFolder(file.folder, &folder)) continue;
-        const std::string path = JoinPath(folder, file.name);
+        if (!ResolveEditionFolder(file.folder, GetOptions().targetFolder, &folder)) continue;
+        const std::string path = JoinPath(folder, InstalledName(file));
         // Only what this run created; an earlier run's record stays as it is.
         if (!m_journal.HoldsFile(path)) continue;
         std::string digest;
         // Without a record the uninstaller keeps the file, which is the safe side.
-        if (FileDigest(path.c_str(), &digest)) WriteUninstallValue(info.uninstallKeyName, file.valueName, digest);
+        if (FileDigest(path.c_str(), &digest)) WriteUninstallValue(info.uninstallKeyName, file.digestValue, digest);
     }
-}
-
-bool CInstallProcess::GetEditionFolder(EditionFolder folder, std::string* path) const {
-    return ResolveEditionFolder(folder, GetOptions().targetFolder, path);
 }
 
 // ---- what the step bodies share ------------------------------------------------------------
@@ -530,20 +693,8 @@ std::string CInstallProcess::GetSystemFolder(std::uint16_t location) const {
     return folder;
 }
 
-bool CInstallProcess::GetSystemWow64Folder(std::string* folder) const {
-    return QueryFolder([](char* buffer, os::DWORD size) { return os::Kernel().GetSystemWow64DirectoryA(buffer, size); },
-                       folder);
-}
-
 bool CInstallProcess::FindEntry(const char* entry, PackedFile* file) const {
     return GetPackage().FindFile(entry, &file->content, &file->size) != 0;
-}
-
-void CInstallProcess::InstallEntry(const char* entry, const char* dir, const char* name,
-                                   std::uint16_t missingLocation) {
-    PackedFile file;
-    if (!FindEntry(entry, &file)) ThrowException(INSTALL_PROCESS_MODULE, missingLocation);
-    InstallFile(name != nullptr ? name : entry, dir, file.content, file.size);
 }
 
 void CInstallProcess::ForgetCreatedFile(const char* dir, const char* name) {

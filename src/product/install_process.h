@@ -15,12 +15,18 @@ constexpr std::uint16_t INSTALL_PROCESS_MODULE = 4096;
 // Where an install step ran out of memory (code EXCEPTION_CODE_NO_MEMORY).
 constexpr std::uint16_t INSTALL_LOCATION_NO_MEMORY = 14;
 
+// How the application wants its install process.
+struct InstallProcessOptions {
+    bool captureSetupApiLog = false;  // -advlog: the new part of the SetupAPI log goes into the setup log
+    bool vistaOrLater = false;        // Windows' major version is above 5: chooses the driver variants
+};
+
 class CInstallProcess : public CInstaller {
 public:
-    // install (the inverse of -unpack) is accepted and not used. app and edition stay the
-    // caller's and must outlive the object. Raises CExceptionEx as the engine does.
-    CInstallProcess(os::HANDLE logFile, int captureSetupApiLog, int install, IInstallHost* app, int vistaOrLater,
-                    const CEdition& edition);
+    // logFile, app and edition stay the caller's and must outlive the object. Raises
+    // CExceptionEx as the engine does.
+    CInstallProcess(os::HANDLE logFile, IInstallHost* app, const CEdition& edition,
+                    const InstallProcessOptions& options = InstallProcessOptions());
 
     // The package status of the running program's package (PACK_OK ...). Never throws.
     int CheckPackage();
@@ -45,11 +51,12 @@ public:
     // Nonzero when Windows accepted the restart request.
     int RestartComputer();
 
-    // ---- the install steps (rows of RunInstallSteps) --------------------------------------
+    // ---- the install steps (rows of RunInstallSteps), from the edition's table -----------
     void RemoveStaleStubDevice();
     void InstallSystemFiles();
     void CreateProgramFolder();
     void InstallProgramFiles();
+    // The kernel-driver services, the step's files, the driver packages and the devices.
     void InstallDrivers();
     void InstallMainService();
     void StartServices();
@@ -60,11 +67,13 @@ public:
     // The uninstall entry; then, for each file this run placed only because Windows lacked
     // it, the MD5 of what it placed (RecordProvidedFiles). Never fails.
     void RegisterUninstall();
-    void RecordProvidedFiles();
 
     void RunInstallSteps();
     // True when every row ran to its end.
     bool Rollback();
+    // The rollback's registry row: the service keys as they were, the resumed run's RunOnce
+    // value taken away.
+    void RollBackRegistry();
     // When services could only be made after the next start (they were still marked for
     // deletion): this installer runs once more then, silently, from a copy that lives until it
     // has run, in a new folder of <Windows>\Temp that only administrators can change. Folder
@@ -80,36 +89,42 @@ public:
     int TryCreateShortcut(const char* targetName, const char* targetDir, const char* shortcutDir,
                           const char* shortcutName, const char* arguments);
 
-    // ---- for the edition's step bodies and the product's other steps ----------------------
+    // ---- for the edition's own step and the application ------------------------------------
     IInstallHost* GetApp() const { return m_pApp; }
     const InstallOptions& GetOptions() const { return m_pApp->GetInstallOptions(); }
     const CEdition& GetEdition() const { return m_edition; }
     const EditionInfo& GetEditionInfo() const { return m_edition.Info(); }
     int IsVistaOrLater() const { return m_vistaOrLater != 0 ? 1 : 0; }
-
-    // The system folder; its failure raises location with the last error.
-    std::string GetSystemFolder(std::uint16_t location) const;
-    // The edition's kernel-driver services for this Windows, images in driverFolder; with
-    // onlyMissing those that exist are left as they are. Raises the driver's location.
-    void InstallDriverServices(const std::string& driverFolder, bool onlyMissing = false);
-    // The 32-bit system folder of a 64-bit Windows; false when there is none.
-    bool GetSystemWow64Folder(std::string* folder) const;
-    // One of the edition's folders; false when it cannot be had.
-    bool GetEditionFolder(EditionFolder folder, std::string* path) const;
     // The entry's content, or false when the package has no such entry.
     bool FindEntry(const char* entry, PackedFile* file) const;
-    // Installs the package entry into dir under name (null: the entry's own name); a
-    // missing entry raises location with the last error.
-    void InstallEntry(const char* entry, const char* dir, const char* name, std::uint16_t missingLocation);
-    // Takes back dir\name when this run created it, after a failure the step absorbs:
-    // deleted and dropped from the journal. A file that was there before is left alone.
-    void ForgetCreatedFile(const char* dir, const char* name);
+    // For an edition whose table has such rows (CEdition): binds the present devices of each
+    // device row with a driver to it (a root device where there is none); places file into
+    // folder only when Windows lacks it there, its failure no failure; records the MD5 of
+    // each such file this run placed in the uninstall entry.
+    void BindTableDevices();
+    void PlaceIfMissing(const EditionFile& file, const std::string& folder, const PackedFile& content);
+    void RecordProvidedFiles();
     // String 44 filled in for error; empty when even that cannot be had (out of memory).
     std::string ErrorTextOrNothing(const CExceptionEx& error) const;
     // A string-table text with %.8x placeholders filled with the error's code and arg0.
     std::string FormatErrorText(std::uint32_t stringId, const CExceptionEx& error) const;
 
 private:
+    // Whether a table row with this condition applies on this Windows.
+    bool Applies(EditionWhen when) const;
+    // The system folder; its failure raises location with the last error.
+    std::string GetSystemFolder(std::uint16_t location) const;
+    // The edition's kernel-driver services for this Windows, images in driverFolder; with
+    // onlyMissing those that exist are left as they are. Raises the driver's location.
+    void InstallDriverServices(const std::string& driverFolder, bool onlyMissing = false);
+    // The file rows of step, in their order, with the system folder the step found (empty
+    // for a step that needs none). A row whose entry is missing fails at its location or,
+    // without one, is skipped; a Wow64 row is skipped where there is no such folder.
+    void InstallStepFiles(EditionStep step, const std::string& systemFolder);
+    // Takes back dir\name when this run created it, after a failure the step absorbs:
+    // deleted and dropped from the journal. A file that was there before is left alone.
+    void ForgetCreatedFile(const char* dir, const char* name);
+
     // Stops what this run started, reports error (null: already reported) and rolls back;
     // returns the value for the failed flag.
     std::int32_t FailAndRollBack(const CExceptionEx* error, os::HWND owner);

@@ -1,16 +1,23 @@
 #include "product/package_contents.h"
 
+#include "product/edition_identity.h"
+#include "product/server/server_edition.h"
+#include "product/workstation/workstation_edition.h"
+
+namespace {
+
+PackageContents Contents(const char* edition, const EditionInfo& table) {
+    PackageContents contents{edition, {}};
+    for (const EditionEntry& entry : table.package) contents.entries.push_back(entry.name);
+    return contents;
+}
+
+}  // namespace
+
 const std::vector<PackageContents>& AllPackageContents() {
     static const std::vector<PackageContents> all = {
-        {"workstation",
-         {"tessaportwssrv.exe", "tessaportws.exe", "tessaport-ws-license.txt", "tessaport-ws-license.rtf",
-          "tessaport-ws-help.chm", "readme.txt", "uninstall.exe", "tsprdpwsh.exe", "tsppnptls.sys", "tspvd.sys",
-          "tspvd_vista.sys", "tspvd.cat", "tspvd.inf", "tspvd_vista.cat", "tsprdpclnt.dll", "tspctxclnt.dll",
-          "tsport_rde_installer.exe", "tsprdpclnt_x86_64.dll", "usblibvista", "usblibxp"}},
-        {"server",
-         {"tessaporttssrv.exe", "tessaportts.exe", "tessaport-ts-license.txt", "tessaport-ts-license.rtf",
-          "tessaport-ts-help.chm", "readme.txt", "uninstall.exe", "tsprdptsh.exe", "tspvdbus.sys", "tspvdbus.inf",
-          "tspvdbus.cat", "usblibvista", "usblibxp"}},
+        Contents(WORKSTATION_IDENTITY.edition, WORKSTATION_TABLE),
+        Contents(SERVER_IDENTITY.edition, SERVER_TABLE),
     };
     return all;
 }

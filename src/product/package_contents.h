@@ -1,6 +1,6 @@
-// The entries each edition's package carries, in the order they are stored. The packing
-// tool checks a package's files against this table and the build takes the names of the
-// stand-ins from it, so there is one list per edition.
+// The entries each edition's package carries, in the order they are stored, as the
+// editions' tables give them. The packing tool checks a package's files against these and
+// the build takes the names of the stand-ins from it: the host's view of the tables.
 #pragma once
 
 #include <string>

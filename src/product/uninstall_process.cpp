@@ -1,6 +1,7 @@
 #include "product/uninstall_process.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -12,18 +13,14 @@ namespace {
 
 // The uninstall process's own errors: the upper half of their "arg0".
 constexpr std::uint16_t UNINSTALL_PROCESS_MODULE = 4097;
-
-constexpr int CSIDL_COMMON_PROGRAMS = 23;
-constexpr int CSIDL_COMMON_DESKTOPDIRECTORY = 25;
-constexpr int CSIDL_APPDATA = 26;
-const char* const QUICK_LAUNCH_FOLDER = "Microsoft\\Internet Explorer\\Quick Launch";
-
-std::string JoinPath(const std::string& dir, const char* name) {
-    std::string path(dir);
-    if (path.empty() || path.back() != '\\') path += '\\';
-    path += name;
-    return path;
-}
+// Where the firewall rules' removal fails: the system folder, the program path's UTF-16
+// copy (no memory, a failed conversion), the rule name's, memory running out elsewhere.
+constexpr std::uint16_t LOCATION_FIREWALL_SYSTEM_FOLDER = 3001;
+constexpr std::uint16_t LOCATION_PATH_NO_MEMORY = 3002;
+constexpr std::uint16_t LOCATION_PATH_CONVERSION = 3003;
+constexpr std::uint16_t LOCATION_NAME_NO_MEMORY = 3004;
+constexpr std::uint16_t LOCATION_NAME_CONVERSION = 3005;
+constexpr std::uint16_t LOCATION_FIREWALL_NO_MEMORY = 3006;
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size()) return false;
@@ -163,7 +160,9 @@ bool CUninstallProcess::ReadInstallation() {
 }
 
 void CUninstallProcess::StopServices() {
-    for (const char* name : GetEditionInfo().stopList) StopInstalledService(name);
+    // As the installer stops them: in the reverse of their start order.
+    const EditionRows<const char*>& started = GetEditionInfo().startList;
+    for (std::size_t i = started.size(); i-- > 0;) StopInstalledService(started[i]);
 }
 
 void CUninstallProcess::UnregisterCitrixSupport() {
@@ -172,21 +171,22 @@ void CUninstallProcess::UnregisterCitrixSupport() {
 }
 
 void CUninstallProcess::RemoveDevices() {
-    for (const char* id : GetEditionInfo().hardwareIds) {
-        if (!RemoveDevicesCarryingId(id)) Stayed("devices ", id);
+    for (const EditionDevice& device : GetEditionInfo().devices) {
+        if (!RemoveDevicesCarryingId(device.hardwareId)) Stayed("devices ", device.hardwareId);
     }
 }
 
 void CUninstallProcess::DeleteServices() {
     const EditionInfo& info = GetEditionInfo();
-    // The main service first: it depends on the drivers.
+    // The main service first: it depends on the drivers; then those in the reverse of their
+    // making, whoever made them.
     RemoveService(info.serviceName);
-    for (const char* name : info.driverServices) RemoveService(name);
+    for (std::size_t i = info.drivers.size(); i-- > 0;) RemoveService(info.drivers[i].name);
 }
 
 void CUninstallProcess::RemoveStagedDrivers() {
-    for (const char* inf : GetEditionInfo().driverPackages) {
-        if (!RemoveDriverPackages(inf)) Stayed("driver package ", inf);
+    for (const EditionDriverPackage& package : GetEditionInfo().driverPackages) {
+        if (!RemoveDriverPackages(package.inf)) Stayed("driver package ", package.inf);
     }
 }
 
@@ -199,21 +199,23 @@ void CUninstallProcess::RemoveFirewallRules() {
         std::unique_ptr<CFirewall> firewall;
         try {
             firewall = std::make_unique<CFirewall>();
-            std::string system;
-            if (!ResolveEditionFolder(EditionFolder::System, m_targetFolder, &system)) {
-                ThrowException(UNINSTALL_PROCESS_MODULE, 3001);
+            std::string path;
+            if (!FirewallProgramPath(info, &path)) {
+                ThrowException(UNINSTALL_PROCESS_MODULE, LOCATION_FIREWALL_SYSTEM_FOLDER);
             }
-            const std::string path = JoinPath(system, info.serviceProgramName);
             Log("Firewall program: ", path.c_str());
-            const std::u16string widePath = ToUtf16(path.c_str(), UNINSTALL_PROCESS_MODULE, 3002, 3003);
-            const std::u16string wideName = ToUtf16(info.serviceDisplayName, UNINSTALL_PROCESS_MODULE, 3004, 3005);
+            const std::u16string widePath =
+                ToUtf16(path.c_str(), UNINSTALL_PROCESS_MODULE, LOCATION_PATH_NO_MEMORY, LOCATION_PATH_CONVERSION);
+            const std::u16string wideName = ToUtf16(info.serviceDisplayName, UNINSTALL_PROCESS_MODULE,
+                                                    LOCATION_NAME_NO_MEMORY, LOCATION_NAME_CONVERSION);
             firewall->RemoveApplication(widePath, wideName);
             Log("Firewall rules were removed");
             return;
         } catch (CExceptionEx* e) {
             error.reset(e);
         } catch (const std::bad_alloc&) {
-            error = std::make_unique<CExceptionEx>(UNINSTALL_PROCESS_MODULE, 3006, EXCEPTION_CODE_NO_MEMORY);
+            error = std::make_unique<CExceptionEx>(UNINSTALL_PROCESS_MODULE, LOCATION_FIREWALL_NO_MEMORY,
+                                                   EXCEPTION_CODE_NO_MEMORY);
         }
     }
     Log("=== Error removing firewall rules ===");
@@ -243,25 +245,24 @@ void CUninstallProcess::RemoveShortcuts() {
     std::string programs;
     if (m_startMenuKnown && shellFolder(CSIDL_COMMON_PROGRAMS, true, "Programs", &programs)) {
         const std::string menu = m_startMenuFolder.empty() ? programs : JoinPath(programs, m_startMenuFolder.c_str());
-        RemoveFile(JoinPath(menu, (std::string(info.mainShortcut.linkName) + ".lnk").c_str()));
-        for (const EditionShortcut& link : info.menuShortcuts) {
-            RemoveFile(JoinPath(menu, (std::string(link.linkName) + ".lnk").c_str()));
-        }
-        RemoveFile(JoinPath(menu, info.webShortcutFile));
-        for (const EditionShortcut& link : info.menuShortcutsAfterWeb) {
-            RemoveFile(JoinPath(menu, (std::string(link.linkName) + ".lnk").c_str()));
+        for (const EditionLink& link : info.links) {
+            if (InStartMenu(link.place)) RemoveFile(JoinPath(menu, LinkFileName(link).c_str()));
         }
         // The Programs folder itself is Windows'.
         if (!m_startMenuFolder.empty()) RemoveFolder(menu);
     }
-    const std::string link = std::string(info.desktopShortcut.linkName) + ".lnk";
-    std::string desktop;
-    if (shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, true, "Desktop", &desktop)) {
-        RemoveFile(JoinPath(desktop, link.c_str()));
-    }
-    std::string appData;
-    if (shellFolder(CSIDL_APPDATA, false, "Quick Launch", &appData)) {
-        RemoveFile(JoinPath(JoinPath(appData, QUICK_LAUNCH_FOLDER), link.c_str()));
+    // Whatever the options were: they may have changed since.
+    for (const EditionLink& link : info.links) {
+        std::string folder;
+        if (link.place == EditionLinkPlace::Desktop) {
+            if (!shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, true, "Desktop", &folder)) continue;
+        } else if (link.place == EditionLinkPlace::QuickLaunch) {
+            if (!shellFolder(CSIDL_APPDATA, false, "Quick Launch", &folder)) continue;
+            folder = JoinPath(folder, QUICK_LAUNCH_FOLDER);
+        } else {
+            continue;
+        }
+        RemoveFile(JoinPath(folder, LinkFileName(link).c_str()));
     }
 }
 
@@ -281,22 +282,24 @@ void CUninstallProcess::RemoveSystemFiles() {
         }
         return false;
     };
-    for (const EditionInstalledFile& file : info.installedFiles) {
+    for (const EditionFile& file : info.files) {
         std::string folder;
-        if (file.folder != EditionFolder::Target && lookup(file.folder, &folder)) {
-            RemoveFile(JoinPath(folder, file.name));
+        if (file.folder != EditionFolder::Target && file.digestValue == nullptr && !PlacedByEarlierRow(info, file) &&
+            lookup(file.folder, &folder)) {
+            RemoveFile(JoinPath(folder, InstalledName(file)));
         }
     }
-    for (const EditionProvidedFile& file : info.providedFiles) {
+    // Files placed only where Windows lacked them, after the others.
+    for (const EditionFile& file : info.files) {
         std::string folder;
-        if (!lookup(file.folder, &folder)) continue;
-        const std::string path = JoinPath(folder, file.name);
+        if (file.digestValue == nullptr || PlacedByEarlierRow(info, file) || !lookup(file.folder, &folder)) continue;
+        const std::string path = JoinPath(folder, InstalledName(file));
         if (os::Files().GetFileAttributesA(path.c_str()) == os::INVALID_FILE_ATTRIBUTES &&
             IsMissing(os::Kernel().GetLastError())) {
             continue;
         }
         std::string placed, now;
-        const os::LONG read = ReadUninstallValue(info.uninstallKeyName, file.valueName, &placed);
+        const os::LONG read = ReadUninstallValue(info.uninstallKeyName, file.digestValue, &placed);
         if (read == static_cast<os::LONG>(os::ERROR_FILE_NOT_FOUND)) {
             // The installation did not place it: Windows' own.
             Log("Keep File: ", path.c_str());
@@ -319,16 +322,14 @@ void CUninstallProcess::RemoveSystemFiles() {
 void CUninstallProcess::RemoveProgramFiles() {
     const EditionInfo& info = GetEditionInfo();
     if (m_targetFolder.empty()) return;
-    for (const EditionFile& file : info.programFiles) {
-        const std::string path = JoinPath(m_targetFolder, file.entry);
-        if (std::string(file.entry) == info.uninstallerName) {
+    for (const EditionFile& file : info.files) {
+        if (file.folder != EditionFolder::Target || PlacedByEarlierRow(info, file)) continue;
+        const std::string path = JoinPath(m_targetFolder, InstalledName(file));
+        if (std::strcmp(InstalledName(file), info.uninstallerName) == 0) {
             RemoveUninstaller(path);
         } else {
             RemoveFile(path);
         }
-    }
-    for (const EditionInstalledFile& file : info.installedFiles) {
-        if (file.folder == EditionFolder::Target) RemoveFile(JoinPath(m_targetFolder, file.name));
     }
     RemoveFile(JoinPath(m_targetFolder, info.setupLogName));
     RemoveFolder(m_targetFolder);

@@ -3,5 +3,6 @@
 #include "uninstall/uninstall_app.h"
 
 namespace {
-CUninstallApp theApp(ServerEdition());
+const CEditionTable g_edition(SERVER_TABLE);
+CUninstallApp theApp(g_edition);
 }  // namespace

@@ -3,5 +3,6 @@
 #include "uninstall/uninstall_app.h"
 
 namespace {
-CUninstallApp theApp(WorkstationEdition());
+const CEditionTable g_edition(WORKSTATION_TABLE);
+CUninstallApp theApp(g_edition);
 }  // namespace

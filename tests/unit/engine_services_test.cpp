@@ -38,8 +38,13 @@ protected:
     }
 
     int InstallMain(const std::vector<std::string>* dependencies, const char* group = "PlugPlay") {
+        std::vector<const char*> names;
+        if (dependencies != nullptr) {
+            for (const std::string& dependency : *dependencies) names.push_back(dependency.c_str());
+        }
         return installer->InstallService(SERVICE_IMAGE.c_str(), SERVICE.c_str(), SERVICE_DISPLAY.c_str(),
-                                         SERVICE_DESCRIPTION.c_str(), group, os::SERVICE_AUTO_START, dependencies);
+                                         SERVICE_DESCRIPTION.c_str(), group, os::SERVICE_AUTO_START, names.data(),
+                                         names.size());
     }
     int InstallPnpDriver(os::DWORD startType = os::SERVICE_AUTO_START) {
         return installer->InstallDriver(DRIVER_IMAGE.c_str(), DRIVER.c_str(), DRIVER_DISPLAY.c_str(), startType);

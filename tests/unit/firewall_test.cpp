@@ -368,15 +368,18 @@ public:
         info.serviceDisplayName = "Tessaport RDP Edition Workstation Service";
     }
     const EditionInfo& Info() const override { return info; }
-    void InstallSystemFiles(CInstallProcess&) const override {}
-    void InstallDrivers(CInstallProcess&) const override {}
 
     EditionInfo info{};
 };
 
 class FirewallStep : public enginetest::EngineTest {
 protected:
-    FirewallStep() : process(logFile, 0, 1, &host, 1, edition) { logBefore = LogText().size(); }
+    FirewallStep() : process(logFile, &host, edition, VistaOrLater()) { logBefore = LogText().size(); }
+    static InstallProcessOptions VistaOrLater() {
+        InstallProcessOptions options;
+        options.vistaOrLater = true;
+        return options;
+    }
 
     std::string Run() {
         EXPECT_NO_THROW(process.CreateFirewallRules());

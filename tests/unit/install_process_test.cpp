@@ -758,18 +758,19 @@ TEST_F(InstallProcessTest, UnpackOnlyExtractsTheListInOrderAndRefusesAnExistingF
         EXPECT_TRUE(rig.host.boxes.empty());
         std::vector<std::string> expectedLines = {"=== unpack files process ==="};
         std::vector<std::string> traced;
-        for (const char* name : info.extractList) {
+        const std::vector<const char*> extractList = ExtractedNames(info);
+        for (const char* name : extractList) {
             expectedLines.push_back("Install File: " + folder + "\\" + name);
             ExpectInstalled(rig, folder + "\\" + name, name);
             traced.push_back(name);
         }
-        EXPECT_EQ(info.extractList.size(), edition == Edition::Workstation ? 16u : 10u);
+        EXPECT_EQ(extractList.size(), edition == Edition::Workstation ? 16u : 10u);
         EXPECT_EQ(rig.LogLines(), expectedLines);
         EXPECT_EQ(rig.machine.kernel.debugOutput, traced);
-        EXPECT_EQ(rig.machine.files.ListFilesUnder(folder).size(), info.extractList.size());
+        EXPECT_EQ(rig.machine.files.ListFilesUnder(folder).size(), extractList.size());
         // Nothing but the folder and its files.
         const Change change = Compare(before, rig.State());
-        EXPECT_EQ(change.added.size(), info.extractList.size() + 1);
+        EXPECT_EQ(change.added.size(), extractList.size() + 1);
         EXPECT_TRUE(change.changed.empty());
 
         // A second run in the same folder writes nothing.
@@ -973,7 +974,7 @@ TEST_F(InstallProcessTest, AFailedUpgradeLeavesThePreviousInstallationRunningAnd
         ASSERT_EQ(rig.machine.services.State(info.serviceName), running);
         const auto before = rig.State();
         // A folder stands where the web shortcut goes: the last step fails.
-        const std::string url = rig.menu + "\\" + info.webShortcutFile;
+        const std::string url = rig.menu + "\\" + Link(info, EditionLinkPlace::MenuWeb).name;
         rig.machine.files.Remove(url);
         rig.machine.files.MakeDirectory(url);
         const std::size_t launchesBefore = rig.machine.processes.Launches().size();
@@ -1108,7 +1109,7 @@ TEST_F(InstallProcessTest, ErrorTextFillsOnlyTheTwoNumbers) {
         bool MessagesShown() const override { return true; }
         InstallOptions options;
     } strange;
-    CInstallProcess process(rig.logFile, 0, 1, &strange, 1, WorkstationEdition());
+    CInstallProcess process(rig.logFile, &strange, WorkstationEdition());
     EXPECT_EQ(process.FormatErrorText(44, error), "%s %n 100% 000000b7 100000fd %.8x");
 }
 

@@ -84,54 +84,37 @@ struct Scenario {
     bool usbdPresent = false;       // the driver folder already holds usbd.sys
 };
 
-// Every entry of the edition's package (names exact), each with its own content.
+inline const EditionInfo& Table(Edition edition) {
+    return edition == Edition::Workstation ? WORKSTATION_TABLE : SERVER_TABLE;
+}
+
+// The names the unpack-only mode writes, in its order.
+inline std::vector<const char*> ExtractedNames(const EditionInfo& info) {
+    std::vector<const char*> names;
+    for (std::size_t place = 1; place <= info.package.size(); ++place) {
+        for (const EditionEntry& entry : info.package) {
+            if (entry.extractAt == place) names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+// Every entry of the edition's package (names exact: the extracted ones in their order, then
+// the others in stored order), each with its own content; the driver package's INF is one
+// Windows accepts.
 inline std::vector<package::PackEntry> PackageEntries(Edition edition, unsigned seed = 1) {
-    std::vector<std::string> names;
-    std::string inf;
-    if (edition == Edition::Workstation) {
-        names = {"tessaportwssrv.exe",
-                 "tessaportws.exe",
-                 "tessaport-ws-license.txt",
-                 "tessaport-ws-license.rtf",
-                 "uninstall.exe",
-                 "readme.txt",
-                 "tessaport-ws-help.chm",
-                 "tspvd.inf",
-                 "tspvd.cat",
-                 "tspvd_vista.cat",
-                 "tspvd.sys",
-                 "tspvd_vista.sys",
-                 "tsppnptls.sys",
-                 "tsprdpclnt.dll",
-                 "tspctxclnt.dll",
-                 "tsprdpclnt_x86_64.dll",
-                 "tsport_rde_installer.exe",
-                 "tsprdpwsh.exe",
-                 "usblibxp",
-                 "usblibvista"};
-        inf = "tspvd.inf";
-    } else {
-        names = {"tessaporttssrv.exe",
-                 "tessaportts.exe",
-                 "tessaport-ts-license.txt",
-                 "tessaport-ts-license.rtf",
-                 "uninstall.exe",
-                 "readme.txt",
-                 "tessaport-ts-help.chm",
-                 "tspvdbus.sys",
-                 "tspvdbus.inf",
-                 "tspvdbus.cat",
-                 "usblibxp",
-                 "usblibvista",
-                 "tsprdptsh.exe"};
-        inf = "tspvdbus.inf";
+    const EditionInfo& table = Table(edition);
+    const std::string inf = table.driverPackages[0].inf;
+    std::vector<const char*> names = ExtractedNames(table);
+    for (const EditionEntry& row : table.package) {
+        if (row.extractAt == 0) names.push_back(row.name);
     }
     std::vector<package::PackEntry> entries;
     unsigned n = 0;
-    for (const std::string& name : names) {
+    for (const char* name : names) {
         package::PackEntry entry;
         entry.name = name;
-        if (name == inf) {
+        if (entry.name == inf) {
             const std::string text =
                 "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=System\r\n"
                 "ClassGuid={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\nDriverVer=01/02/2024,3.7." +
@@ -144,6 +127,15 @@ inline std::vector<package::PackEntry> PackageEntries(Edition edition, unsigned 
         entries.push_back(entry);
     }
     return entries;
+}
+
+// The first link of the table that goes to place.
+inline const EditionLink& Link(const EditionInfo& info, EditionLinkPlace place) {
+    for (const EditionLink& link : info.links) {
+        if (link.place == place) return link;
+    }
+    ADD_FAILURE() << "no link for that place";
+    return info.links[0];
 }
 
 inline std::vector<std::uint8_t> EntryContent(const std::vector<package::PackEntry>& entries, const std::string& name) {
@@ -214,7 +206,9 @@ public:
 
     // The application's sequence: create the process, check the package, install.
     CInstallProcess& Create() {
-        process = std::make_unique<CInstallProcess>(logFile, 0, 1, &host, VistaOrLater() ? 1 : 0, edition);
+        InstallProcessOptions options;
+        options.vistaOrLater = VistaOrLater();
+        process = std::make_unique<CInstallProcess>(logFile, &host, edition, options);
         return *process;
     }
     void Install(os::HWND owner = Owner()) { process->Install(&rebootFlag, &failed, owner); }

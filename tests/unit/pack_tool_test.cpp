@@ -246,8 +246,8 @@ TEST(EditionCheck, PackageTableHoldsWhatTheInstallersUse) {
         const EditionInfo& info = e.edition.Info();
         std::vector<const char*> used = {info.programName, info.licenseRtfEntry, info.serviceProgramName,
                                          info.uninstallerName};
-        for (const EditionFile& file : info.programFiles) used.push_back(file.entry);
-        used.insert(used.end(), info.extractList.begin(), info.extractList.end());
+        for (const EditionFile& file : info.files) used.push_back(file.entry);
+        for (const EditionDriverPackage& package : info.driverPackages) used.push_back(package.inf);
         for (const char* name : used) EXPECT_EQ(table.count(name), 1u) << e.contents.edition << ": " << name;
 
         std::set<std::string> tested;

@@ -211,12 +211,16 @@ std::string UnabsorbedDifferences(const CInstallRig& rig, const State& cleanStat
     const State clean = WithoutRunFolders(cleanState);
     const State run = WithoutRunFolders(runState);
     const EditionInfo& info = rig.edition.Info();
-    const std::string mainLink = "file " + Upper(rig.menu + "\\" + info.mainShortcut.linkName + ".lnk");
+    const std::string mainLink =
+        "file " + Upper(rig.menu + "\\" + Link(info, EditionLinkPlace::MenuMain).name + ".lnk");
     const std::string entry = "reg " + Upper("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
                                              std::string(info.uninstallKeyName));
     const std::string usbd = "file " + Upper(std::string(CInstallRig::DRIVERS) + "\\usbd.sys");
-    const std::string usbdRecord =
-        entry + "|" + Upper(info.providedFiles.empty() ? std::string("-") : info.providedFiles[0].valueName);
+    std::string digestValue = "-";
+    for (const EditionFile& file : info.files) {
+        if (file.digestValue != nullptr) digestValue = file.digestValue;
+    }
+    const std::string usbdRecord = entry + "|" + Upper(digestValue);
     const std::string before = Upper(site.lineBefore), after = Upper(site.lineAfter);
 
     // Where the fault struck, and so what it may leave out.

@@ -621,12 +621,12 @@ TEST_F(EngineOnWine, OwnProcessServiceIsCreatedRunStoppedReconfiguredRestoredAnd
     ASSERT_EQ(OpenError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     const std::string subKey = std::string(SERVICES_KEY) + name;
     const std::string image = "\"" + Beside("tsp_service.exe") + "\"";
-    const std::vector<std::string> dependencies = {"RpcSs", "PlugPlay"};
+    const char* const dependencies[] = {"RpcSs", "PlugPlay"};
 
     CInstaller* installer = Make();
     ASSERT_NE(installer, nullptr);
     ASSERT_NE(installer->InstallService(image.c_str(), name, "Tessaport Engine Test Service", "Runs for the tests.",
-                                        nullptr, SERVICE_DEMAND_START, &dependencies),
+                                        nullptr, SERVICE_DEMAND_START, dependencies, 2),
               0);
     EXPECT_EQ(installer->GetJournal().count(name), 1u);
     EXPECT_EQ(installer->GetJournal().at(name), JOURNAL_SERVICE);
@@ -668,7 +668,7 @@ TEST_F(EngineOnWine, OwnProcessServiceIsCreatedRunStoppedReconfiguredRestoredAnd
     // rollback phase 2, which also takes away the group the change added.
     const std::map<std::string, RegValue> original = ReadValues(subKey);
     ASSERT_NE(installer->InstallService(image.c_str(), name, "Tessaport Engine Test Service 2", "Changed.",
-                                        "TspTestGroup", SERVICE_AUTO_START, nullptr),
+                                        "TspTestGroup", SERVICE_AUTO_START, nullptr, 0),
               0);
     EXPECT_FALSE(installer->IsRebootRequired());
     values = ReadValues(subKey);
