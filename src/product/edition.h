@@ -170,6 +170,22 @@ struct EditionInfo {
     EditionRows<EditionLink> links;      // made in this order
 };
 
+// Rows whose installation needs code an edition's object links only when it has such rows
+// (CEdition's hooks). Each table's file checks its rows against its object, so that a row
+// added tomorrow is refused by the build rather than removed and never installed.
+constexpr bool HasBoundDevices(const EditionInfo& info) {
+    for (const EditionDevice& device : info.devices) {
+        if (device.driver != nullptr) return true;
+    }
+    return false;
+}
+constexpr bool HasDigestFiles(const EditionInfo& info) {
+    for (const EditionFile& file : info.files) {
+        if (file.digestValue != nullptr) return true;
+    }
+    return false;
+}
+
 // Short names for writing the tables: the folders as the install steps' descriptions name
 // them, the conditions and the steps.
 namespace edition_table {

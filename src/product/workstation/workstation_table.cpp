@@ -113,3 +113,8 @@ constexpr EditionInfo WORKSTATION_TABLE = {
     DEVICES,
     LINKS,
 };
+
+// The workstation's object (workstation_edition.cpp) binds no devices and places no files
+// by digest: give it those hooks before adding such rows.
+static_assert(!HasBoundDevices(WORKSTATION_TABLE) && !HasDigestFiles(WORKSTATION_TABLE),
+              "a row the workstation's object cannot install");
