@@ -33,11 +33,6 @@ constexpr const char* LOG_DLL_REDIRECTION = "Error: DLL redirection in place, se
 constexpr const char* LOG_STARTED_BY_SHELL = "Started for the user by the desktop shell: ";
 constexpr const char* LOG_STARTED_HERE = "No desktop shell, started by setup: ";
 
-std::string FolderOf(const std::string& path) {
-    const std::string::size_type slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 }  // namespace
 
 CInstallApp::CInstallApp(const AppEdition& edition) : m_appEdition(edition) {}
@@ -266,7 +261,7 @@ bool CInstallApp::CreateSetupLog() {
     if (m_flags.logCopy != 0) {
         char self[MAX_PATH];
         const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) m_besideLogPath = FolderOf(self) + "\\" + info.setupLogName;
+        if (length > 0 && length < MAX_PATH) m_besideLogPath = JoinPath(FolderOf(self), info.setupLogName);
     }
     if (m_hLog != INVALID_HANDLE_VALUE) CloseHandle(m_hLog);
     m_hLog = INVALID_HANDLE_VALUE;

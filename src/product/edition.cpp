@@ -12,6 +12,11 @@ std::string JoinPath(const std::string& dir, const char* name) {
     return path;
 }
 
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 bool PlacedByEarlierRow(const EditionInfo& info, const EditionFile& file) {
     for (const EditionFile& earlier : info.files) {
         if (&earlier == &file) return false;

@@ -240,6 +240,8 @@ private:
 
 // dir + "\" + name (no second backslash after one dir ends with).
 std::string JoinPath(const std::string& dir, const char* name);
+// The folder of a path: all before its last backslash; empty when it has none.
+std::string FolderOf(const std::string& path);
 // The file's installed name.
 inline const char* InstalledName(const EditionFile& file) { return file.name != nullptr ? file.name : file.entry; }
 // True when an earlier row of the table places the same file (the same folder and name).

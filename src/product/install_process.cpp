@@ -207,53 +207,34 @@ void CInstallProcess::RunInstallSteps() {
 }
 
 bool CInstallProcess::Rollback() {
-    // The rows in their order: progress position (-1: left as it is), step target and text,
-    // the operation (null: none) and the pause after it. Each row does its best; the next one
-    // runs whatever the one before met. One loop, so that the rows share one body.
-    struct Row {
-        std::int32_t position;
-        std::int32_t target;
-        std::int32_t code;
-        void (CInstallProcess::*operation)();
-        os::DWORD pause;
-    };
-    constexpr Row ROWS[] = {
-        {-1, 40, PROGRESS_REMOVING_SERVICES, nullptr, 500},
-        {40, 35, PROGRESS_REMOVING_SERVICES, &CInstallProcess::UninstallServicesAndDevices, 500},
-        {27, 25, PROGRESS_CLEARING_REGISTRY, &CInstallProcess::RollBackRegistry, 500},
-        {16, 15, PROGRESS_DELETING_FILES, &CInstallProcess::RemoveInstallFiles, 500},
-        {11, 10, PROGRESS_RESTORING_FILES, &CInstallProcess::RollBackInstallFiles, 500},
-        {-1, 1, PROGRESS_DELETING_DIRECTORY, &CInstallProcess::RemoveInstallDirectories, 1000},
-    };
-    constexpr std::size_t ROW_DELETING_FILES = 3;
-    constexpr std::size_t ROW_RESTORING_FILES = 4;
-    constexpr std::size_t ROW_DELETING_DIRECTORY = 5;
-
     IInstallHost& app = *m_pApp;
     bool complete = true;
-    std::string citrixProgram;
-    bool citrixReplaced = false;
-    bool citrixRestored = false;
-    Pause(2000);
-    for (std::size_t index = 0; index < sizeof ROWS / sizeof ROWS[0]; ++index) {
-        const Row& row = ROWS[index];
-        if (index == ROW_DELETING_FILES) {
-            // The support installer is still in the target folder: files go only below.
-            if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
-        } else if (index == ROW_RESTORING_FILES) {
-            // A backup whose return waits for the next start is forgotten by the phase below.
-            if (m_citrixProgramBefore) citrixProgram = CitrixProgramPath();
-            citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
-        } else if (index == ROW_DELETING_DIRECTORY) {
-            citrixRestored = !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
-        }
+    // Each row does its best; the next one runs whatever the one before met. A member
+    // operation (null: none), so that every row shares one body.
+    auto row = [&](std::int32_t position, std::int32_t target, std::int32_t code,
+                   void (CInstallProcess::*operation)(), os::DWORD pause) {
         Attempt([&] {
-            if (row.position >= 0) app.SetProgressPosition(row.position);
-            app.SetProgressStep(row.target, row.code);
+            if (position >= 0) app.SetProgressPosition(position);
+            app.SetProgressStep(target, code);
         });
-        if (row.operation != nullptr && !Attempt([&] { (this->*row.operation)(); })) complete = false;
-        Pause(row.pause);
-    }
+        if (operation != nullptr && !Attempt([&] { (this->*operation)(); })) complete = false;
+        Pause(pause);
+    };
+
+    Pause(2000);
+    row(-1, 40, PROGRESS_REMOVING_SERVICES, nullptr, 500);
+    row(40, 35, PROGRESS_REMOVING_SERVICES, &CInstallProcess::UninstallServicesAndDevices, 500);
+    row(27, 25, PROGRESS_CLEARING_REGISTRY, &CInstallProcess::RollBackRegistry, 500);
+    // The support installer is still in the target folder: files go only below.
+    if (GetEditionInfo().hasCitrixStep && !Attempt([this] { RegisterCitrixSupport(0); })) complete = false;
+    row(16, 15, PROGRESS_DELETING_FILES, &CInstallProcess::RemoveInstallFiles, 500);
+    // A backup whose return waits for the next start is forgotten by the phase below.
+    const std::string citrixProgram = m_citrixProgramBefore ? CitrixProgramPath() : std::string();
+    const bool citrixReplaced = !citrixProgram.empty() && GetFileBackups().count(citrixProgram) != 0;
+    row(11, 10, PROGRESS_RESTORING_FILES, &CInstallProcess::RollBackInstallFiles, 500);
+    const bool citrixRestored =
+        !citrixProgram.empty() && (!citrixReplaced || GetFileBackups().count(citrixProgram) != 0);
+    row(-1, 1, PROGRESS_DELETING_DIRECTORY, &CInstallProcess::RemoveInstallDirectories, 1000);
     if (!Attempt([&] { RestorePreviousInstallation(citrixRestored); })) complete = false;
     Attempt([&] { app.SetProgressStep(0, PROGRESS_FINISHING); });
     return complete;
@@ -472,7 +453,7 @@ void CInstallProcess::PlaceIfMissing(const EditionFile& file, const std::string&
     const char* name = InstalledName(file);
     // Windows' own copy is never replaced, and not placing one is no failure.
     os::FindData found;
-    if (os::FindHandle(os::Files().FindFirstFileA((folder + "\\" + name).c_str(), &found)).IsValid()) return;
+    if (os::FindHandle(os::Files().FindFirstFileA(JoinPath(folder, name).c_str(), &found)).IsValid()) return;
     try {
         InstallFile(name, folder.c_str(), content.content, content.size);
     } catch (CExceptionEx* e) {
@@ -518,12 +499,10 @@ void CInstallProcess::ForgetResumeCopy() {
     // The copy is <Windows>\Temp\<private folder>\<name>: it goes with the next start, its
     // folder after it.
     const std::string path(self, length);
-    const std::size_t slash = path.find_last_of('\\');
-    if (slash == std::string::npos || !PathsEqual(path.substr(slash + 1), ResumeCopyName())) return;
-    const std::string folder = path.substr(0, slash);
-    const std::size_t parentSlash = folder.find_last_of('\\');
+    const std::string folder = FolderOf(path);
     const std::string parent = ResumeFolderParent();
-    if (parentSlash == std::string::npos || parent.empty() || !PathsEqual(folder.substr(0, parentSlash), parent)) {
+    if (folder.empty() || parent.empty() || !PathsEqual(path.substr(folder.size() + 1), ResumeCopyName()) ||
+        !PathsEqual(FolderOf(folder), parent)) {
         return;
     }
     os::Files().MoveFileExA(path.c_str(), nullptr, os::MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -60,9 +60,7 @@ BOOL CUninstallApp::InitInstance() {
         // The original made the copy in the folder of its run.
         char self[MAX_PATH];
         const DWORD selfLength = GetModuleFileNameA(nullptr, self, MAX_PATH);
-        const std::string path(self, selfLength > 0 && selfLength < MAX_PATH ? selfLength : 0);
-        const std::string::size_type slash = path.find_last_of('\\');
-        if (slash != std::string::npos) m_workFolder = path.substr(0, slash);
+        m_workFolder = FolderOf(std::string(self, selfLength > 0 && selfLength < MAX_PATH ? selfLength : 0));
         m_exitCode = RunCopy();
         return FALSE;
     }
